@@ -1,0 +1,75 @@
+// The real machine: block devices, SG_IO, sysfs/libudev, a .reg-file hive.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace platform::linuxbe {
+
+// One open handle. A drive path maps to a device node (or an image file).
+struct OpenFile {
+    int fd = -1;
+    std::string path;       // the path the program asked for (\\.\PhysicalDrive0, ...)
+    std::string node;       // what was opened (/dev/sda, an image file, ...)
+    bool direct = false;    // opened with O_DIRECT
+    bool blockDevice = false;
+    int64_t position = 0;   // byte offset for the next ReadFile
+};
+
+class LinuxPlatform final : public Platform {
+public:
+    LinuxPlatform();
+    ~LinuxPlatform() override;
+
+    Handle CreateFile(const std::string& path, uint32_t access, uint32_t share,
+                      uint32_t creation, uint32_t flags) override;
+    bool DeviceIoControl(Handle h, uint32_t code, const void* in, uint32_t inSize, void* out,
+                         uint32_t outSize, uint32_t* bytesReturned) override;
+    uint32_t SetFilePointer(Handle h, int32_t low, int32_t* high, uint32_t method) override;
+    bool ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* bytesRead) override;
+    bool CloseHandle(Handle h) override;
+    uint32_t GetLastError() override { return lastError_; }
+    std::string SystemErrorText(uint32_t code) override;
+
+    uint32_t GetLogicalDrives() override;
+    bool GetVolumeInformation(const std::string& rootPath, std::string* volumeName,
+                              std::string* fileSystemName) override;
+    uint32_t GetTickCount() override;
+    uint32_t PlatformId() override { return VER_PLATFORM_WIN32_NT; }
+    bool GetComputerName(std::string& name) override;
+    bool GetUserName(std::string& name) override;
+
+    bool SocketsStartup() override { return true; }
+    void SocketsCleanup() override {}
+    bool GetHostName(std::string& name) override;
+    std::optional<std::vector<std::string>> ResolveIpv4(const std::string& host) override;
+
+    Registry& GetRegistry() override;
+    WmiQueryResult WmiExecQuery(const std::string& nameSpace, const std::string& wql) override;
+
+    std::string SpecialFolderPath(int csidl) override;
+    bool FileExists(const std::string& path) override;
+    bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) override;
+    std::string ExecutablePath() override;
+    char PathSeparator() override { return '/'; }
+
+    void SetLastError(uint32_t code) { lastError_ = code; }
+
+private:
+    OpenFile* Find(Handle h);
+    // device.cpp: the disk queries (partition info, geometry, layout).
+    bool DiskControl(OpenFile& f, uint32_t code, void* out, uint32_t outSize,
+                     uint32_t* bytesReturned);
+    // smart.cpp: SMART and SCSI pass-through over SG_IO.
+    bool SmartControl(OpenFile& f, uint32_t code, const void* in, uint32_t inSize, void* out,
+                      uint32_t outSize, uint32_t* bytesReturned);
+
+    std::map<Handle, OpenFile> handles_;
+    Handle nextHandle_ = 1;
+    uint32_t lastError_ = 0;
+    std::unique_ptr<Registry> registry_;
+};
+
+}  // namespace platform::linuxbe

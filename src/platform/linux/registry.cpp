@@ -1,0 +1,20 @@
+// HKEY_LOCAL_MACHINE.
+#include "platform/linux/linux_platform.h"
+
+namespace platform::linuxbe {
+namespace {
+
+class NoRegistry final : public Registry {
+public:
+    bool KeyExists(const std::string&) override { return false; }
+    std::unique_ptr<RegistryKey> OpenKey(const std::string&, bool) override { return nullptr; }
+};
+
+}  // namespace
+
+Registry& LinuxPlatform::GetRegistry() {
+    if (!registry_) registry_ = std::make_unique<NoRegistry>();
+    return *registry_;
+}
+
+}  // namespace platform::linuxbe

@@ -1,0 +1,180 @@
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/sim/sim_platform.h"
+
+namespace platform::sim {
+
+SimPlatform::SimPlatform(const Json& manifest, std::string dir)
+    : manifest_(std::make_unique<Json>(manifest)), dir_(std::move(dir)) {
+    const Json& m = *manifest_;
+    if (!m.is_object()) throw std::runtime_error("machine manifest: the top level must be an object");
+    tick_ = m.contains("clock") ? m["clock"].value("start", 0u) : 0u;
+    if (m.contains("drives")) {
+        for (const Json& d : m.at("drives")) {
+            if (!d.is_object() || !d.contains("path") || !d["path"].is_string())
+                throw std::runtime_error("machine manifest: every drive needs a \"path\"");
+            drives_.push_back({d["path"].get<std::string>(), std::make_shared<const Json>(d)});
+        }
+    }
+}
+
+SimPlatform::~SimPlatform() = default;
+
+std::unique_ptr<SimPlatform> SimPlatform::FromManifestFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read machine manifest " + path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    auto slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    return FromJsonText(ss.str(), dir);
+}
+
+std::unique_ptr<SimPlatform> SimPlatform::FromJsonText(const std::string& text, std::string dir) {
+    Json j;
+    try {
+        j = Json::parse(text, nullptr, true, /*ignore_comments=*/true);
+    } catch (const Json::exception& e) {
+        throw std::runtime_error(std::string("machine manifest: ") + e.what());
+    }
+    return std::make_unique<SimPlatform>(j, std::move(dir));
+}
+
+std::string SimPlatform::Resolve(const std::string& relative) const {
+    if (relative.empty() || relative[0] == '/') return relative;
+    return dir_ + "/" + relative;
+}
+
+SimOpenFile* SimPlatform::Find(Handle h) {
+    auto it = handles_.find(h);
+    return it == handles_.end() ? nullptr : &it->second;
+}
+
+bool SimPlatform::DeviceIoControl(Handle h, uint32_t code, const void* in, uint32_t inSize,
+                                  void* out, uint32_t outSize, uint32_t* bytesReturned) {
+    if (bytesReturned) *bytesReturned = 0;
+    SimOpenFile* f = Find(h);
+    if (!f) {
+        lastError_ = EBADF;
+        return false;
+    }
+    ControlRecord rec{DriveOf(*f).path, code, {}};
+    if (in && inSize) {
+        auto* p = static_cast<const uint8_t*>(in);
+        rec.input.assign(p, p + inSize);
+    }
+    controls_.push_back(std::move(rec));
+    switch (code) {
+    case IOCTL_DISK_GET_PARTITION_INFO:
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY:
+    case IOCTL_DISK_GET_DRIVE_LAYOUT:
+        return DiskControl(*f, code, out, outSize, bytesReturned);
+    case SMART_GET_VERSION:
+    case SMART_SEND_DRIVE_COMMAND:
+    case SMART_RCV_DRIVE_DATA:
+    case IOCTL_SCSI_PASS_THROUGH:
+        return SmartControl(*f, code, in, inSize, out, outSize, bytesReturned);
+    default:
+        lastError_ = EINVAL;
+        return false;
+    }
+}
+
+bool SimPlatform::CloseHandle(Handle h) {
+    if (handles_.erase(h) == 0) {
+        lastError_ = EBADF;
+        return false;
+    }
+    return true;
+}
+
+std::string SimPlatform::SystemErrorText(uint32_t code) {
+    const Json& m = *manifest_;
+    std::string key = std::to_string(code);
+    if (m.contains("errors") && m["errors"].contains(key)) return m["errors"][key].get<std::string>();
+    return std::strerror(static_cast<int>(code));
+}
+
+uint32_t SimPlatform::GetLogicalDrives() {
+    const Json& m = *manifest_;
+    if (m.contains("logicalDrives")) return m["logicalDrives"].get<uint32_t>();
+    uint32_t mask = 1u << 2;  // C:
+    for (const auto& d : drives_) {
+        if (d.path == "\\\\.\\A:") mask |= 1u;
+        if (d.path == "\\\\.\\B:") mask |= 2u;
+    }
+    return mask;
+}
+
+bool SimPlatform::GetVolumeInformation(const std::string& rootPath, std::string* volumeName,
+                                       std::string* fileSystemName) {
+    const Json& m = *manifest_;
+    if (!m.contains("volumes") || !m["volumes"].contains(rootPath)) {
+        lastError_ = ENOMEDIUM;
+        return false;
+    }
+    const Json& v = m["volumes"][rootPath];
+    if (volumeName) *volumeName = v.value("label", "");
+    if (fileSystemName) *fileSystemName = v.value("fileSystem", "FAT");
+    return true;
+}
+
+uint32_t SimPlatform::GetTickCount() { return tick_; }
+
+uint32_t SimPlatform::PlatformId() { return manifest_->value("platformId", VER_PLATFORM_WIN32_NT); }
+
+bool SimPlatform::GetComputerName(std::string& name) {
+    if (!manifest_->contains("computerName")) {
+        lastError_ = ENOENT;
+        return false;
+    }
+    name = (*manifest_)["computerName"].get<std::string>();
+    return true;
+}
+
+bool SimPlatform::GetUserName(std::string& name) {
+    if (!manifest_->contains("userName")) {
+        lastError_ = ENOENT;
+        return false;
+    }
+    name = (*manifest_)["userName"].get<std::string>();
+    return true;
+}
+
+bool SimPlatform::SocketsStartup() { return !manifest_->value("socketsFail", false); }
+
+bool SimPlatform::GetHostName(std::string& name) {
+    name = manifest_->value("hostName", "simhost");
+    return true;
+}
+
+std::optional<std::vector<std::string>> SimPlatform::ResolveIpv4(const std::string& host) {
+    const Json& m = *manifest_;
+    if (host != m.value("hostName", "simhost") || !m.contains("hostAddresses")) return std::nullopt;
+    auto addrs = m["hostAddresses"].get<std::vector<std::string>>();
+    if (addrs.empty()) return std::nullopt;
+    return addrs;
+}
+
+std::string SimPlatform::SpecialFolderPath(int csidl) {
+    if (csidl != CSIDL_STARTUP || !manifest_->contains("startupFolder")) return {};
+    return Resolve((*manifest_)["startupFolder"].get<std::string>());
+}
+
+bool SimPlatform::FileExists(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string SimPlatform::ExecutablePath() {
+    return manifest_->value("executable", "/usr/local/bin/scandor");
+}
+
+}  // namespace platform::sim
