@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs, then builds it.
+# Usage: sudo ./setup.sh            (build into ./build)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+PACKAGES=(
+  # build
+  cmake ninja-build g++ pkg-config
+  # window
+  qt6-base-dev libgl-dev fonts-liberation fonts-dejavu-core
+  # device facts
+  libblkid-dev libudev-dev
+  # manifests, JSON output, tests
+  nlohmann-json3-dev libgtest-dev
+  # real-device tests: loop devices, partition tables, FUSE, the peer reader
+  util-linux fdisk e2fsprogs libfuse3-dev fuse3
+  # screenshots
+  xvfb xauth imagemagick
+)
+
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build

@@ -1,0 +1,26 @@
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "platform/platform.h"
+#include "shell/ui/mainform.h"
+
+int main(int argc, char** argv) {
+    // The program reads no arguments: not even Qt's own options reach it, so a
+    // parameter string of an autostart entry can never change its behaviour.
+    int qtArgc = argc > 0 ? 1 : 0;
+    QApplication app(qtArgc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("KAVENO Scandor"));
+    QApplication::setApplicationName(QStringLiteral("scandor"));
+
+    std::unique_ptr<platform::Platform> machine;
+    try {
+        machine = platform::CreatePlatformFromEnvironment();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("KAVENO Scandor"), QString::fromUtf8(e.what()));
+        return 1;
+    }
+    TMainForm form(*machine);
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,207 @@
+#include "shell/ui/mainform.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QStatusBar>
+#include <exception>
+
+#include "drive/usersystem.h"
+#include "platform/platform.h"
+#include "shell/ui/dialogs.h"
+#include "ui_mainform.h"
+
+TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), platform_(platform), dialogs_(dialogs), ui(std::make_unique<Ui::TMainForm>()) {
+    if (!dialogs_) {
+        ownDialogs_ = std::make_unique<Dialogs>();
+        dialogs_ = ownDialogs_.get();
+    }
+    ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    // The window definition's client area is 604 x 636 below the menu bar.
+    ui->TntSplitter1->setSizes({636 - 105, 105});
+    ui->TntSplitter1->setStretchFactor(0, 1);
+    ui->TntSplitter1->setStretchFactor(1, 0);
+    ui->ProcessInfo->setMinimumHeight(40);
+    statusPanels_[0] = new QLabel(QStringLiteral("\u00A9 KAVENO Software"), ui->TntStatusBar1);
+    statusPanels_[0]->setObjectName("TntStatusBar1Panel0");
+    statusPanels_[0]->setFixedWidth(200);
+    statusPanels_[1] = new QLabel(QString(), ui->TntStatusBar1);
+    statusPanels_[1]->setObjectName("TntStatusBar1Panel1");
+    statusPanels_[1]->setFixedWidth(50);
+    ui->TntStatusBar1->addWidget(statusPanels_[0]);
+    ui->TntStatusBar1->addWidget(statusPanels_[1]);
+    resize(604, 636 + ui->MainMenu->sizeHint().height());
+    const int columnWidths[] = {140, 40, 120, 40, 40, 40, 40};
+    for (int c = 0; c < 7; ++c) ui->ListView->header()->resizeSection(c, columnWidths[c]);
+    ui->ListView->header()->setStretchLastSection(false);
+
+    ConnectHandlers();
+    FormCreate();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::FormCreate() {
+    userSystem_ = std::make_unique<TUserSystem>(platform_);
+    LoadMessageStrings();
+    TestMode = 0;
+    QApplication::setApplicationDisplayName(QString::fromLatin1(Caption));
+    setWindowTitle(QString::fromLatin1(Caption));
+    ReadSettings();
+    ShowPage(6);
+}
+
+void TMainForm::ConnectHandlers() {
+    auto onClick = [this](QAbstractButton* b, void (TMainForm::*handler)()) {
+        connect(b, &QAbstractButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    auto onTrigger = [this](QAction* a, void (TMainForm::*handler)()) {
+        connect(a, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    onClick(ui->SmarttestButton, &TMainForm::SmarttestButtonClick);
+    onClick(ui->sectortestbutton, &TMainForm::sectortestbuttonClick);
+    onClick(ui->TntBitBtn3, &TMainForm::TntBitBtn3Click);
+    onClick(ui->CancelEmailSetting, &TMainForm::CancelEmailSettingClick);
+    onClick(ui->TntSpeedButton3, &TMainForm::TntBitBtn1Click);
+    onClick(ui->TntSpeedButton5, &TMainForm::TntSpeedButton5Click);
+    onClick(ui->TntSpeedButton1, &TMainForm::TntSpeedButton1Click);
+    onClick(ui->TntSpeedButton4, &TMainForm::TntSpeedButton4Click);
+    onClick(ui->TntSpeedButton2, &TMainForm::TntSpeedButton2Click);
+    onClick(ui->TntBitBtn1, &TMainForm::startsmarttestClick);
+    onClick(ui->TntBitBtn2, &TMainForm::TntSpeedButton7Click);
+    onClick(ui->TntSpeedButton8, &TMainForm::TntSpeedButton5Click);
+    onClick(ui->TntSpeedButton9, &TMainForm::TntSpeedButton9Click);
+    onClick(ui->installbutton, &TMainForm::installbuttonClick);
+    onClick(ui->cancelbutton, &TMainForm::cancelbuttonClick);
+    // The menu's test items act as if the page's buttons had been clicked.
+    onTrigger(ui->SmartTestSubMenu, &TMainForm::SmarttestButtonClick);
+    onTrigger(ui->SectorTestMenu, &TMainForm::sectortestbuttonClick);
+    onTrigger(ui->eMailSetting1, &TMainForm::eMailSetting1Click);
+    onTrigger(ui->CreateAutostartEntries1, &TMainForm::CreateAutostartEntries1Click);
+    onTrigger(ui->InfoaboutKAVENOScandor1, &TMainForm::InfoaboutKAVENOScandor1Click);
+    onTrigger(ui->InfoaboutKAVENOSalvex1, &TMainForm::InfoaboutKAVENOSalvex1Click);
+    connect(ui->DrivesListView, &QListWidget::itemDoubleClicked, this,
+            [this] { Guarded([this] { DrivesListViewDblClick(); }); });
+}
+
+void TMainForm::Guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        dialogs_->MessageBox(this, QString::fromUtf8(e.what()), windowTitle(), Dialogs::Error);
+    } catch (...) {
+        dialogs_->MessageBox(this, QStringLiteral("Unknown error"), windowTitle(), Dialogs::Error);
+    }
+}
+
+void TMainForm::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TMainForm::ShowPage(int index) {
+    QTabWidget* pages = ui->ProcessControl;
+    if (index < 0 || index >= PageCount) return;
+    pages->setCurrentIndex(index);
+    for (int i = 0; i < PageCount; ++i) {
+        pages->setTabVisible(i, false);
+        pages->widget(i)->setVisible(false);
+    }
+    pages->setTabVisible(index, true);
+    // Hiding the current tab moves the tab bar elsewhere; put it back.
+    pages->setCurrentIndex(index);
+    pages->widget(index)->setVisible(true);
+}
+
+void TMainForm::LogProcessInfo(const QString& text) {
+    ui->ProcessInfo->appendPlainText(text);
+    PumpMessages();
+}
+
+void TMainForm::LoadMessageStrings() {}
+
+void TMainForm::ReadSettings() {}
+
+void TMainForm::SaveSettings() {}
+
+void TMainForm::ShowAfterEmailPage() { ShowPage(TestMode != 0 ? 0 : 6); }
+
+void TMainForm::SmarttestButtonClick() {
+    TestMode = 1;
+    ui->DrivesListView->clear();
+    PumpMessages();
+    PumpMessages();
+    ShowPage(0);
+    PumpMessages();
+}
+
+void TMainForm::sectortestbuttonClick() {
+    TestMode = 2;
+    ui->DrivesListView->clear();
+    PumpMessages();
+    PumpMessages();
+    ShowPage(0);
+}
+
+void TMainForm::DrivesListViewDblClick() {
+    if (ui->DrivesListView->selectedItems().isEmpty()) return;
+}
+
+void TMainForm::eMailSetting1Click() { ShowPage(1); }
+
+void TMainForm::TntBitBtn3Click() {
+    SaveSettings();
+    ShowAfterEmailPage();
+}
+
+void TMainForm::CancelEmailSettingClick() { ShowAfterEmailPage(); }
+
+void TMainForm::TntBitBtn1Click() {}
+
+void TMainForm::TntSpeedButton1Click() { AbortRequested = true; }
+
+void TMainForm::TntSpeedButton4Click() { ShowPage(6); }
+
+void TMainForm::TntSpeedButton2Click() { close(); }
+
+void TMainForm::startsmarttestClick() {}
+
+void TMainForm::TntSpeedButton7Click() { ShowPage(1); }
+
+void TMainForm::TntSpeedButton5Click() {
+    ShowPage(0);
+    ui->DrivesListView->clear();
+    PumpMessages();
+    PumpMessages();
+}
+
+void TMainForm::TntSpeedButton9Click() {}
+
+void TMainForm::CreateAutostartEntries1Click() {
+    ShowPage(7);
+    ui->SelectParameterList->clear();
+    if (ui->DrivesListView->count() == 0) {
+        TestMode = 1;
+        ui->DrivesListView->clear();
+        PumpMessages();
+        PumpMessages();
+    }
+}
+
+void TMainForm::installbuttonClick() { ShowPage(6); }
+
+void TMainForm::cancelbuttonClick() { ShowPage(6); }
+
+void TMainForm::InfoaboutKAVENOScandor1Click() {}
+
+void TMainForm::InfoaboutKAVENOSalvex1Click() {}
+
+void TMainForm::TntFormClose() { AbortRequested = true; }
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    TntFormClose();
+    event->accept();
+}

@@ -1,0 +1,87 @@
+// The main window: eight wizard pages, the test mode and the handlers of every
+// user action. Long work runs inside a handler and keeps the window alive by
+// pumping events; nested handlers only set AbortRequested.
+#pragma once
+
+#include <QMainWindow>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "shell/messages.h"
+
+namespace platform { class Platform; }
+namespace Ui { class TMainForm; }
+class Dialogs;
+class TUserSystem;
+class QLabel;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int PageCount = 8;
+    static constexpr const char* Caption = "Free KAVENO Scandor 1.1";
+
+    // dialogs: the modal-dialog seam; nullptr means the real dialogs.
+    explicit TMainForm(platform::Platform& platform, Dialogs* dialogs = nullptr,
+                       QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    void ShowPage(int index);
+    void LogProcessInfo(const QString& text);
+    void LoadMessageStrings();
+
+    platform::Platform& GetPlatform() { return platform_; }
+    Dialogs& GetDialogs() { return *dialogs_; }
+    TUserSystem& UserSystem() { return *userSystem_; }
+    const MessageStrings& Messages() const { return messages_; }
+
+    uint8_t TestMode = 0;        // 0 none chosen, 1 S.M.A.R.T. test, 2 sector test
+    bool AbortRequested = false;
+    int64_t StartSector = 0;
+    int64_t EndSector = 0;
+
+public slots:
+    void SmarttestButtonClick();
+    void sectortestbuttonClick();
+    void DrivesListViewDblClick();
+    void eMailSetting1Click();
+    void TntBitBtn3Click();
+    void CancelEmailSettingClick();
+    void TntBitBtn1Click();
+    void TntSpeedButton1Click();
+    void TntSpeedButton4Click();
+    void TntSpeedButton2Click();
+    void startsmarttestClick();
+    void TntSpeedButton7Click();
+    void TntSpeedButton5Click();
+    void TntSpeedButton9Click();
+    void CreateAutostartEntries1Click();
+    void installbuttonClick();
+    void cancelbuttonClick();
+    void InfoaboutKAVENOScandor1Click();
+    void InfoaboutKAVENOSalvex1Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void TntFormClose();
+
+private:
+    void FormCreate();
+    void ConnectHandlers();
+    // Runs a handler; an error it does not catch is shown, and the program goes on.
+    void Guarded(const std::function<void()>& handler);
+    void PumpMessages();
+    void ReadSettings();
+    void SaveSettings();
+    void ShowAfterEmailPage();
+
+    platform::Platform& platform_;
+    std::unique_ptr<Dialogs> ownDialogs_;
+    Dialogs* dialogs_;
+    std::unique_ptr<Ui::TMainForm> ui;
+    std::unique_ptr<TUserSystem> userSystem_;
+    MessageStrings messages_;
+    QLabel* statusPanels_[2] = {nullptr, nullptr};
+};

@@ -1,0 +1,35 @@
+// Renders every page of the main window into PNG files, for a person to look at.
+// Usage: scandor_pages OUTDIR   (the machine comes from SCANDOR_MACHINE as usual)
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "shell/ui/mainform.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+        return 2;
+    }
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    QDir out(QString::fromLocal8Bit(argv[1]));
+    out.mkpath(".");
+    auto machine = platform::CreatePlatformFromEnvironment();
+    TMainForm form(*machine);
+    form.show();
+    auto* pages = form.findChild<QTabWidget*>("ProcessControl");
+    for (int i = 0; i < TMainForm::PageCount; ++i) {
+        form.ShowPage(i);
+        for (int k = 0; k < 5; ++k) QApplication::processEvents();
+        QString name = QString("page%1-%2.png").arg(i).arg(pages->tabText(i).replace(' ', '_').remove('.'));
+        if (!form.grab().save(out.filePath(name))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(out.filePath(name)));
+            return 1;
+        }
+    }
+    form.ShowPage(6);
+    return 0;
+}
