@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "shell/ui/infoforms.h"
 #include "shell/ui/mainform.h"
 
 int main(int argc, char** argv) {
@@ -31,5 +32,10 @@ int main(int argc, char** argv) {
         }
     }
     form.ShowPage(6);
+    form.InfoaboutKAVENOScandor1Click();
+    form.InfoaboutKAVENOSalvex1Click();
+    for (int k = 0; k < 5; ++k) QApplication::processEvents();
+    form.InfoFormScandor()->grab().save(out.filePath("info-scandor.png"));
+    form.InfoFormSalvex()->grab().save(out.filePath("info-salvex.png"));
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "shell/ui/dialogs.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QUrl>
 #include <QMessageBox>
 
 void Dialogs::MessageBox(QWidget* parent, const QString& text, const QString& caption, Icon icon) {
@@ -19,3 +21,5 @@ std::optional<QString> Dialogs::BrowseForFolder(QWidget* parent, const QString& 
     while (dir.size() > 1 && dir.endsWith('/')) dir.chop(1);
     return dir;
 }
+
+void Dialogs::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <optional>
 
+class QUrl;
 class QWidget;
 
 class Dialogs {
@@ -14,4 +15,6 @@ public:
     // The chosen folder without a trailing separator (except a root), or nothing.
     virtual std::optional<QString> BrowseForFolder(QWidget* parent, const QString& title,
                                                    const QString& root, const QString& initial);
+    // Opens a web page with the user's default handler.
+    virtual void OpenUrl(const QUrl& url);
 };

@@ -7,11 +7,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <exception>
 
 #include "drive/usersystem.h"
 #include "platform/platform.h"
 #include "shell/ui/dialogs.h"
+#include "shell/ui/infoforms.h"
 #include "ui_mainform.h"
 
 TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* parent)
@@ -20,6 +22,9 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
         ownDialogs_ = std::make_unique<Dialogs>();
         dialogs_ = ownDialogs_.get();
     }
+    // Tahoma is rarely installed outside Windows; its metric-compatible
+    // stand-in keeps texts inside the boxes the window definition gives them.
+    QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"));
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
@@ -41,8 +46,28 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     for (int c = 0; c < 7; ++c) ui->ListView->header()->resizeSection(c, columnWidths[c]);
     ui->ListView->header()->setStretchLastSection(false);
 
+    // The tray icon takes the application title as it is before the window
+    // renames the program; it stays hidden, only its tooltip is kept current.
+    inTrayIcon = new QSystemTrayIcon(windowIcon(), this);
+    inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
+    SetTrayHint(QApplication::applicationDisplayName());
+    connect(inTrayIcon, &QSystemTrayIcon::activated, this, [this] { showNormal(); raise(); activateWindow(); });
+
     ConnectHandlers();
     FormCreate();
+
+    infoSalvex_ = new TInfoFormSalvex(this, *dialogs_);
+    infoScandor_ = new TInfoFormScandor(this, *dialogs_);
+}
+
+void TMainForm::SetTrayHint(const QString& hint) {
+    QString cut = hint.left(TrayHintLimit);
+    if (cut.size() == TrayHintLimit && cut.back().isHighSurrogate()) cut.chop(1);
+    if (cut == trayHint_ && trayHintUpdates_ > 0) return;
+    trayHint_ = cut;
+    ++trayHintUpdates_;
+    // The hint's lines are separated by a carriage return alone.
+    inTrayIcon->setToolTip(QString(cut).replace(QChar('\r'), QChar('\n')));
 }
 
 TMainForm::~TMainForm() = default;
@@ -195,9 +220,9 @@ void TMainForm::installbuttonClick() { ShowPage(6); }
 
 void TMainForm::cancelbuttonClick() { ShowPage(6); }
 
-void TMainForm::InfoaboutKAVENOScandor1Click() {}
+void TMainForm::InfoaboutKAVENOScandor1Click() { infoScandor_->ShowOver(this); }
 
-void TMainForm::InfoaboutKAVENOSalvex1Click() {}
+void TMainForm::InfoaboutKAVENOSalvex1Click() { infoSalvex_->ShowOver(this); }
 
 void TMainForm::TntFormClose() { AbortRequested = true; }
 

@@ -15,6 +15,9 @@ namespace Ui { class TMainForm; }
 class Dialogs;
 class TUserSystem;
 class QLabel;
+class QSystemTrayIcon;
+class TInfoFormSalvex;
+class TInfoFormScandor;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -36,6 +39,15 @@ public:
     Dialogs& GetDialogs() { return *dialogs_; }
     TUserSystem& UserSystem() { return *userSystem_; }
     const MessageStrings& Messages() const { return messages_; }
+    TInfoFormScandor* InfoFormScandor() const { return infoScandor_; }
+    TInfoFormSalvex* InfoFormSalvex() const { return infoSalvex_; }
+
+    // The tray icon's tooltip, cut to what the notification area holds; an
+    // unchanged text is not sent again.
+    static constexpr int TrayHintLimit = 127;
+    void SetTrayHint(const QString& hint);
+    QString TrayHint() const { return trayHint_; }
+    int TrayHintUpdates() const { return trayHintUpdates_; }
 
     uint8_t TestMode = 0;        // 0 none chosen, 1 S.M.A.R.T. test, 2 sector test
     bool AbortRequested = false;
@@ -84,4 +96,9 @@ private:
     std::unique_ptr<TUserSystem> userSystem_;
     MessageStrings messages_;
     QLabel* statusPanels_[2] = {nullptr, nullptr};
+    QSystemTrayIcon* inTrayIcon = nullptr;
+    QString trayHint_;
+    int trayHintUpdates_ = 0;
+    TInfoFormSalvex* infoSalvex_ = nullptr;
+    TInfoFormScandor* infoScandor_ = nullptr;
 };
