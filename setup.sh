@@ -18,6 +18,8 @@ PACKAGES=(
   nlohmann-json3-dev libgtest-dev
   # real-device tests: loop devices, partition tables, FUSE, the peer reader
   util-linux fdisk e2fsprogs libfuse3-dev fuse3
+  # autostart entries are checked by the validator of the format
+  desktop-file-utils
   # screenshots
   xvfb xauth imagemagick
 )

@@ -1,12 +1,14 @@
 // Startup-folder entries.
 #include <cerrno>
 
+#include "platform/desktopentry.h"
 #include "platform/linux/linux_platform.h"
 
 namespace platform::linuxbe {
 
-bool LinuxPlatform::SaveShortcut(const std::string&, const ShortcutSpec&) {
-    lastError_ = ENOSYS;
+bool LinuxPlatform::SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) {
+    if (SaveDesktopEntry(linkPath, spec)) return true;
+    lastError_ = static_cast<uint32_t>(errno);
     return false;
 }
 

@@ -1,12 +1,14 @@
-// Startup-folder entries of the simulated machine.
+// Startup-folder entries of the simulated machine: real files in its folder.
 #include <cerrno>
 
+#include "platform/desktopentry.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
 
-bool SimPlatform::SaveShortcut(const std::string&, const ShortcutSpec&) {
-    lastError_ = ENOSYS;
+bool SimPlatform::SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) {
+    if (SaveDesktopEntry(linkPath, spec)) return true;
+    lastError_ = static_cast<uint32_t>(errno);
     return false;
 }
 

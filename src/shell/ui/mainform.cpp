@@ -12,7 +12,9 @@
 
 #include "drive/usersystem.h"
 #include "platform/platform.h"
+#include "shell/autostart.h"
 #include "shell/ui/dialogs.h"
+#include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
 #include "ui_mainform.h"
 
@@ -104,6 +106,8 @@ void TMainForm::ConnectHandlers() {
     onClick(ui->TntSpeedButton9, &TMainForm::TntSpeedButton9Click);
     onClick(ui->installbutton, &TMainForm::installbuttonClick);
     onClick(ui->cancelbutton, &TMainForm::cancelbuttonClick);
+    onClick(ui->TntSpeedButton6, &TMainForm::TntSpeedButton6Click);
+    onClick(ui->TntBitBtn4, &TMainForm::TntBitBtn4Click);
     // The menu's test items act as if the page's buttons had been clicked.
     onTrigger(ui->SmartTestSubMenu, &TMainForm::SmarttestButtonClick);
     onTrigger(ui->SectorTestMenu, &TMainForm::sectortestbuttonClick);
@@ -205,6 +209,10 @@ void TMainForm::TntSpeedButton5Click() {
 
 void TMainForm::TntSpeedButton9Click() {}
 
+void TMainForm::ListDrivesForSectorTest() {}
+
+void TMainForm::ListDrivesForSmartTest() {}
+
 void TMainForm::CreateAutostartEntries1Click() {
     ShowPage(7);
     ui->SelectParameterList->clear();
@@ -212,11 +220,39 @@ void TMainForm::CreateAutostartEntries1Click() {
         TestMode = 1;
         ui->DrivesListView->clear();
         PumpMessages();
+        ListDrivesForSmartTest();
         PumpMessages();
     }
+    for (int i = 0; i < ui->DrivesListView->count(); ++i) {
+        QListWidgetItem* source = ui->DrivesListView->item(i);
+        auto* item = new QTreeWidgetItem(ui->SelectParameterList, QStringList{source->text()});
+        AttachRecord(item, RecordOf(source));
+    }
+    // With an empty list nothing is selected and the page stays usable.
+    if (QTreeWidgetItem* first = ui->SelectParameterList->topLevelItem(0))
+        ui->SelectParameterList->setCurrentItem(first);
 }
 
-void TMainForm::installbuttonClick() { ShowPage(6); }
+void TMainForm::TntSpeedButton6Click() {
+    const QString root(QChar::fromLatin1(platform_.PathSeparator()));
+    auto folder = dialogs_->BrowseForFolder(this, QStringLiteral("Select log file directory"), root, QString());
+    if (!folder || folder->isEmpty()) return;
+    ui->TntEdit1->setText(QString::fromStdString(LogFileInFolder(folder->toStdString(), platform_.PathSeparator())));
+}
+
+void TMainForm::TntBitBtn4Click() {
+    QTreeWidgetItem* item = ui->SelectParameterList->currentItem();
+    if (!item || !item->isSelected()) return;
+    DriveRecord record = RecordOf(item);
+    if (!record) return;
+    ui->TntEdit2->setText(QString::fromStdString(
+        BuildParameterString(record->DriveNumber, ui->TntEdit1->text().toStdString())));
+}
+
+void TMainForm::installbuttonClick() {
+    InstallAutostartEntry(platform_, ui->TntEdit2->text().toStdString());
+    ShowPage(6);
+}
 
 void TMainForm::cancelbuttonClick() { ShowPage(6); }
 

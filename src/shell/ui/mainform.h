@@ -74,6 +74,8 @@ public slots:
     void cancelbuttonClick();
     void InfoaboutKAVENOScandor1Click();
     void InfoaboutKAVENOSalvex1Click();
+    void TntSpeedButton6Click();
+    void TntBitBtn4Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -88,6 +90,8 @@ private:
     void ReadSettings();
     void SaveSettings();
     void ShowAfterEmailPage();
+    void ListDrivesForSectorTest();
+    void ListDrivesForSmartTest();
 
     platform::Platform& platform_;
     std::unique_ptr<Dialogs> ownDialogs_;

@@ -1,0 +1,25 @@
+// The record each entry of the drive list carries: what the probe learned, copied.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/records.h"
+
+struct TBigDriveInformation {
+    std::string DisplayName;     // floppy: its root path; physical drive: the list caption
+    std::string DevicePath;      // the path the tests open
+    std::string Reserved1;       // always empty
+    std::u16string Reserved2;    // always empty
+    int32_t DriveNumber = 0;     // physical drive number; -1 for a floppy
+    char Kind = '`';             // 'p' floppy volume, '`' physical drive
+    uint8_t PartitionIndex = 0;  // layout entry whose start gives ResumeSector
+    platform::PARTITION_INFORMATION PartitionInfo{};
+    platform::DISK_GEOMETRY Geometry{};
+    platform::DRIVE_LAYOUT_INFORMATION Layout{};
+    int64_t TotalBytes = 0;      // floppy: the probe's size; physical drive: 0
+    int64_t ResumeSector = 0;
+};
+
+constexpr char KindFloppy = 'p';
+constexpr char KindPhysical = '`';

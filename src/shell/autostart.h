@@ -1,0 +1,30 @@
+// Autostart entries: a shortcut to the program in the user's Startup folder,
+// with a parameter string naming a drive and a log file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform { class Platform; }
+
+constexpr const char* ShortcutExtension = ".desktop";
+constexpr const char* LogFileName = "MyLogFile.log";
+
+// Drive number, a blank, the log file in double quotes.
+std::string BuildParameterString(int32_t driveNumber, const std::string& logFile);
+
+// A special folder's path with a trailing separator, or "" when it cannot be resolved.
+std::string GetSpecialFolderPath(platform::Platform& platform, int folderId);
+
+// The log file in a chosen folder. A root folder already ends with its
+// separator and gets no second one.
+std::string LogFileInFolder(const std::string& folder, char separator);
+
+// The first free entry name in the folder: the executable's name with its
+// extension replaced by ShortcutExtension, then by 1, 2, ... before it.
+std::string FreeShortcutPath(platform::Platform& platform, const std::string& folder,
+                             const std::string& executable);
+
+// Writes the entry; returns its path. A failed write is not reported, as on the
+// platform the program was designed for; the caller does not look.
+std::string InstallAutostartEntry(platform::Platform& platform, const std::string& arguments);

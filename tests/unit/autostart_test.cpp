@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/desktopentry.h"
+#include "shell/autostart.h"
+#include "support/sim.h"
+#include "support/tempdir.h"
+
+using platform::QuoteExecArgument;
+using platform::SplitWindowsArguments;
+
+namespace {
+
+// Reads an Exec value back as a desktop launcher does: string escapes first,
+// then the quoting rules of the Exec key.
+std::vector<std::string> ParseExec(const std::string& value) {
+    std::string unescaped;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            char c = value[++i];
+            unescaped += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+        } else {
+            unescaped += value[i];
+        }
+    }
+    std::vector<std::string> args;
+    std::string cur;
+    bool quoted = false, any = false;
+    for (size_t i = 0; i < unescaped.size(); ++i) {
+        char c = unescaped[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < unescaped.size()) cur += unescaped[++i];
+            else if (c == '"') quoted = false;
+            else if (c == '%' && i + 1 < unescaped.size() && unescaped[i + 1] == '%') cur += unescaped[++i];
+            else cur += c;
+        } else if (c == ' ') {
+            if (any) args.push_back(cur);
+            cur.clear();
+            any = false;
+        } else if (c == '"') {
+            quoted = any = true;
+        } else {
+            cur += c;
+            any = true;
+        }
+    }
+    if (any) args.push_back(cur);
+    return args;
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string ExecLine(const std::string& entry) {
+    std::istringstream in(entry);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("Exec=", 0) == 0) return line.substr(5);
+    return {};
+}
+
+}  // namespace
+
+TEST(AutostartParameters, DriveNumberBlankAndQuotedLogFile) {
+    EXPECT_EQ(BuildParameterString(1, "C:\\Logs\\MyLogFile.log"), "1 \"C:\\Logs\\MyLogFile.log\"");
+    EXPECT_EQ(BuildParameterString(-1, "/var/log/MyLogFile.log"), "-1 \"/var/log/MyLogFile.log\"");
+    EXPECT_EQ(LogFileInFolder("/home/anna/logs", '/'), "/home/anna/logs/MyLogFile.log");
+    EXPECT_EQ(LogFileInFolder("/", '/'), "/MyLogFile.log");
+    EXPECT_EQ(LogFileInFolder("C:\\Logs", '\\'), "C:\\Logs\\MyLogFile.log");
+}
+
+TEST(AutostartParameters, ArgumentsSplitAsAWindowsCommandLine) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitWindowsArguments("1 \"/home/anna/My Logs/MyLogFile.log\""),
+              (V{"1", "/home/anna/My Logs/MyLogFile.log"}));
+    EXPECT_EQ(SplitWindowsArguments("Parameterstring"), (V{"Parameterstring"}));
+    EXPECT_EQ(SplitWindowsArguments("  a\tb  "), (V{"a", "b"}));
+    EXPECT_EQ(SplitWindowsArguments("\"C:\\Logs\\\\\" x"), (V{"C:\\Logs\\", "x"}));
+    EXPECT_EQ(SplitWindowsArguments("a\\\"b \"\""), (V{"a\"b", ""}));
+    EXPECT_EQ(SplitWindowsArguments("\"unclosed quote"), (V{"unclosed quote"}));
+    EXPECT_TRUE(SplitWindowsArguments("").empty());
+}
+
+TEST(AutostartParameters, ExecQuotingSurvivesEveryAwkwardCharacter) {
+    for (std::string arg : {"plain", "with blank", "quote\"inside", "back\\slash", "C:\\Logs\\",
+                            "$HOME", "`id`", "100%", "%f", "tab\there", ""}) {
+        auto parsed = ParseExec(QuoteExecArgument("/usr/bin/scandor") + " " + QuoteExecArgument(arg));
+        ASSERT_EQ(parsed.size(), 2u) << arg;
+        EXPECT_EQ(parsed[1], arg);
+    }
+}
+
+TEST(AutostartEntries, NamesCountUpAndEntriesRunTheProgramWithTheParameters) {
+    testsupport::TempDir dir;
+    auto m = testsupport::Machine(R"({"startupFolder": "autostart", "executable": "/opt/kaveno/scandor"})",
+                                  dir.path());
+    EXPECT_EQ(GetSpecialFolderPath(*m, platform::CSIDL_STARTUP), dir.path() + "/autostart/");
+    std::vector<std::string> written;
+    for (int i = 0; i < 3; ++i) written.push_back(InstallAutostartEntry(*m, "0 \"/var/log/My Logs/MyLogFile.log\""));
+    EXPECT_EQ(written[0], dir.path() + "/autostart/scandor.desktop");
+    EXPECT_EQ(written[1], dir.path() + "/autostart/scandor1.desktop");
+    EXPECT_EQ(written[2], dir.path() + "/autostart/scandor2.desktop");
+    std::string entry = ReadFile(written[2]);
+    EXPECT_EQ(ParseExec(ExecLine(entry)),
+              (std::vector<std::string>{"/opt/kaveno/scandor", "0", "/var/log/My Logs/MyLogFile.log"}));
+    EXPECT_NE(entry.find("\nPath=/opt/kaveno/\n"), std::string::npos);
+    EXPECT_NE(entry.find("\nIcon=/opt/kaveno/scandor\n"), std::string::npos);
+}
+
+TEST(AutostartEntries, NameKeepsTheStemOfAnExecutableWithAnExtension) {
+    testsupport::TempDir dir;
+    auto m = testsupport::Machine(R"({"startupFolder": ".", "executable": "/opt/app.exe"})", dir.path());
+    EXPECT_EQ(FreeShortcutPath(*m, dir.path() + "/", "/opt/app.exe"), dir.path() + "/app.desktop");
+    std::ofstream(dir.path() + "/app.desktop") << "";
+    EXPECT_EQ(FreeShortcutPath(*m, dir.path() + "/", "/opt/app.exe"), dir.path() + "/app1.desktop");
+}
+
+TEST(AutostartEntries, UnresolvedStartupFolderGivesTheBareName) {
+    auto m = testsupport::Machine(R"({"executable": "/opt/kaveno/scandor"})");
+    EXPECT_EQ(GetSpecialFolderPath(*m, platform::CSIDL_STARTUP), "");
+    EXPECT_EQ(FreeShortcutPath(*m, "", "/opt/kaveno/scandor"), "scandor.desktop");
+}
