@@ -1,0 +1,70 @@
+#include "surface/surfacerun.h"
+
+#include <cfenv>
+#include <cmath>
+
+#include "drive/format.h"
+#include "platform/platform.h"
+#include "surface/sectorreader.h"
+
+TSurfaceRun::TSurfaceRun(platform::Platform& platform, SurfaceRunCallbacks callbacks)
+    : platform_(platform), cb_(std::move(callbacks)) {}
+
+int TSurfaceRun::Progress(int64_t current, int64_t end) {
+    if (end == 0) return 0;
+    long double share = static_cast<long double>(current) / static_cast<long double>(end) * 100.0L;
+    return static_cast<int>(std::trunc(share));
+}
+
+std::string TSurfaceRun::TrayHint(const std::string& displayName, int progress, int64_t sector) {
+    return displayName + "\r @: " + std::to_string(progress) + "%\r @ sector: " + std::to_string(sector) +
+           "\r" + FormatSize(sector * 512) + " tested.";
+}
+
+int64_t TSurfaceRun::RemainingSeconds(int32_t elapsedMs, int64_t current, int64_t total) {
+    const int64_t p = static_cast<int64_t>(elapsedMs) * (total - current);
+    long double seconds = static_cast<long double>(p) / static_cast<long double>(current + 1) / 1000.0L;
+    // Ties to even, as the default rounding mode does.
+    return static_cast<int64_t>(std::nearbyintl(seconds));
+}
+
+void TSurfaceRun::ShowTestTimes(int32_t refreshInterval, int64_t current, int64_t total) {
+    if (refreshInterval == 0 || current % refreshInterval != 0) return;
+    LastTick = platform_.GetTickCount();
+    const int32_t elapsed = static_cast<int32_t>(LastTick - StartTick);
+    if (cb_.remainingTime) cb_.remainingTime(FormatDuration(false, RemainingSeconds(elapsed, current, total)));
+    const uint32_t used = (LastTick - StartTick) / 1000u;
+    if (cb_.usedTime) cb_.usedTime(FormatDuration(true, used));
+}
+
+SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::string& displayName,
+                                  int64_t endSector) {
+    SurfaceRunResult result;
+    TSectorReader reader(platform_);
+    if (!reader.Open(devicePath)) return result;
+    result.opened = true;
+
+    int64_t current = 0;
+    StartTick = platform_.GetTickCount();
+    while (current < endSector) {
+        if (cb_.pump) cb_.pump();
+        if (reader.ReadSectorBlock(current) != 0) {
+            if (cb_.log) cb_.log("Sector Error @: " + std::to_string(current));
+            ++result.ErrorCount;
+            if (cb_.errorCount) cb_.errorCount(result.ErrorCount);
+        }
+        const int progress = Progress(current, endSector);
+        if (cb_.progress) cb_.progress(progress);
+        if (cb_.trayHint) cb_.trayHint(TrayHint(displayName, progress, current));
+        if (cb_.pump) cb_.pump();
+        if (cb_.abortRequested && cb_.abortRequested()) {
+            result.aborted = true;
+            break;
+        }
+        ShowTestTimes(RefreshInterval, current, endSector);
+        current += SectorsPerRead;
+    }
+    reader.Close();
+    result.CurrentSector = current;
+    return result;
+}

@@ -1,0 +1,55 @@
+// One sector surface test: reads the drive from sector 0 in blocks of
+// SectorsPerRead while the block start lies below EndSector, counts and logs
+// every block that cannot be read, and reports progress and times through
+// callbacks, so the window, a test or a command line can drive it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace platform { class Platform; }
+
+struct SurfaceRunCallbacks {
+    std::function<void()> pump;                              // process pending events
+    std::function<void(const std::string&)> log;             // one line of the log
+    std::function<void(int64_t)> errorCount;                 // the error counter changed
+    std::function<void(int)> progress;                       // percentage of EndSector
+    std::function<void(const std::string&)> trayHint;
+    std::function<void(const std::string&)> remainingTime;   // called at each time refresh
+    std::function<void(const std::string&)> usedTime;
+    std::function<bool()> abortRequested;
+};
+
+struct SurfaceRunResult {
+    bool opened = false;        // false: the drive could not be opened, nothing was read
+    int64_t CurrentSector = 0;  // first sector after the last block, or of the aborted one
+    int64_t ErrorCount = 0;
+    bool aborted = false;
+};
+
+class TSurfaceRun {
+public:
+    static constexpr int32_t RefreshInterval = 2000;
+
+    TSurfaceRun(platform::Platform& platform, SurfaceRunCallbacks callbacks);
+
+    SurfaceRunResult Run(const std::string& devicePath, const std::string& displayName, int64_t endSector);
+
+    // Refreshes the two time texts when Current is a multiple of RefreshInterval.
+    void ShowTestTimes(int32_t refreshInterval, int64_t current, int64_t total);
+
+    // The tray tooltip for a block: name, percentage, sector, bytes tested.
+    static std::string TrayHint(const std::string& displayName, int progress, int64_t sector);
+    // Trunc(current / end * 100), computed in extended precision.
+    static int Progress(int64_t current, int64_t end);
+    // Seconds left: elapsed time per sector so far applied to the sectors that remain.
+    static int64_t RemainingSeconds(int32_t elapsedMs, int64_t current, int64_t total);
+
+    uint32_t StartTick = 0;
+    uint32_t LastTick = 0;
+
+private:
+    platform::Platform& platform_;
+    SurfaceRunCallbacks cb_;
+};
