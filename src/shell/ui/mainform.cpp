@@ -10,12 +10,14 @@
 #include <QSystemTrayIcon>
 #include <exception>
 
+#include "drive/harddrive.h"
 #include "drive/usersystem.h"
 #include "platform/platform.h"
 #include "shell/autostart.h"
 #include "shell/ui/dialogs.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
+#include "surface/surfacerun.h"
 #include "ui_mainform.h"
 
 TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* parent)
@@ -175,8 +177,32 @@ void TMainForm::sectortestbuttonClick() {
     ShowPage(0);
 }
 
+DriveRecord TMainForm::SelectedRecord() const {
+    QListWidgetItem* item = ui->DrivesListView->currentItem();
+    if (!item || !item->isSelected()) return nullptr;
+    return RecordOf(item);
+}
+
 void TMainForm::DrivesListViewDblClick() {
-    if (ui->DrivesListView->selectedItems().isEmpty()) return;
+    DriveRecord record = SelectedRecord();
+    if (!record) return;
+    if (record->Kind == KindFloppy) {
+        StartSector = 0;
+        EndSector = record->TotalBytes / 512;
+    } else {
+        StartSector = record->PartitionInfo.StartingOffset / BytesPerSector;
+        EndSector = StartSector + record->PartitionInfo.PartitionLength / 512;
+    }
+    if (EndSector - StartSector < 1) {
+        dialogs_->MessageBox(this, QString::fromStdString(messages_.strSBADDisk),
+                             QString::fromStdString(messages_.strSTitleERROR), Dialogs::Error);
+        ShowPage(0);
+        return;
+    }
+    if (TestMode == 1)
+        startsmarttestClick();
+    else
+        TntBitBtn1Click();
 }
 
 void TMainForm::eMailSetting1Click() { ShowPage(1); }
@@ -188,7 +214,50 @@ void TMainForm::TntBitBtn3Click() {
 
 void TMainForm::CancelEmailSettingClick() { ShowAfterEmailPage(); }
 
-void TMainForm::TntBitBtn1Click() {}
+void TMainForm::TntBitBtn1Click() {
+    // The run state is one set per window, and the run pumps events, so a start
+    // reached from a nested handler would read through the same reader.
+    if (surfaceRunning_) return;
+    ui->EmailEditcopy->setEnabled(true);
+    ui->EmailEditcopy->setChecked(ui->sendemailceckbox->isChecked());
+    ui->EmailEditcopy->setEnabled(false);
+    ShowPage(2);
+    ErrorCount = 0;
+    ui->sectorErrors->setText(QStringLiteral("0"));
+    ui->StartSectorLabel->setText(QString::number(StartSector));
+    ui->EndSectorLabel->setText(QString::number(EndSector));
+    AbortRequested = false;
+    // A copy of the shared record: a refill of the list during the run cannot free it.
+    DriveRecord record = SelectedRecord();
+    if (!record) return;
+
+    surfaceRunning_ = true;
+    struct Reset { bool& flag; ~Reset() { flag = false; } } reset{surfaceRunning_};
+    SurfaceRunCallbacks cb;
+    cb.pump = [this] { PumpMessages(); };
+    cb.log = [this](const std::string& line) { LogProcessInfo(QString::fromStdString(line)); };
+    cb.errorCount = [this](int64_t n) {
+        ErrorCount = n;
+        ui->sectorErrors->setText(QString::number(n));
+    };
+    cb.progress = [this](int p) { ui->Progress->setValue(p); };
+    cb.trayHint = [this](const std::string& hint) { SetTrayHint(QString::fromStdString(hint)); };
+    // The labels are only assigned when their text changes, so they do not flicker.
+    cb.remainingTime = [this](const std::string& t) {
+        QString text = QString::fromStdString(t);
+        if (ui->RemainingTimeLabel->text() != text) ui->RemainingTimeLabel->setText(text);
+    };
+    cb.usedTime = [this](const std::string& t) {
+        QString text = QString::fromStdString(t);
+        if (ui->UsedTimeLabel->text() != text) ui->UsedTimeLabel->setText(text);
+    };
+    cb.abortRequested = [this] { return AbortRequested; };
+    TSurfaceRun run(platform_, std::move(cb));
+    SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector);
+    if (!result.opened) return;
+    ShowPage(3);
+    PumpMessages();
+}
 
 void TMainForm::TntSpeedButton1Click() { AbortRequested = true; }
 

@@ -8,7 +8,9 @@
 #include <functional>
 #include <memory>
 
+#include "drive/bigdriveinfo.h"
 #include "shell/messages.h"
+#include "surface/surfacerun.h"
 
 namespace platform { class Platform; }
 namespace Ui { class TMainForm; }
@@ -53,6 +55,9 @@ public:
     bool AbortRequested = false;
     int64_t StartSector = 0;
     int64_t EndSector = 0;
+    int64_t ErrorCount = 0;
+    // True while a surface test runs; a second start is refused meanwhile.
+    bool SurfaceTestRunning() const { return surfaceRunning_; }
 
 public slots:
     void SmarttestButtonClick();
@@ -92,6 +97,8 @@ private:
     void ShowAfterEmailPage();
     void ListDrivesForSectorTest();
     void ListDrivesForSmartTest();
+    // The record of the selected drive-list item, or nullptr.
+    std::shared_ptr<TBigDriveInformation> SelectedRecord() const;
 
     platform::Platform& platform_;
     std::unique_ptr<Dialogs> ownDialogs_;
@@ -105,4 +112,5 @@ private:
     int trayHintUpdates_ = 0;
     TInfoFormSalvex* infoSalvex_ = nullptr;
     TInfoFormScandor* infoScandor_ = nullptr;
+    bool surfaceRunning_ = false;
 };

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QTimer>
+
+#include "shell/ui/driveitems.h"
+#include "window.h"
+
+using testsupport::Window;
+
+namespace {
+
+std::string Manifest(int64_t sectors, const std::string& extra = "") {
+    return R"({"clock": {"start": 5000, "msPerRead": 20}, "drives": [{"path": "\\\\.\\PhysicalDrive0", "size": )" +
+           std::to_string(sectors * 512) + extra + "}]}";
+}
+
+DriveRecord AddDrive(Window& w, int64_t startingOffset, int64_t partitionLength, char kind = KindPhysical,
+                     int64_t totalBytes = 0) {
+    auto record = std::make_shared<TBigDriveInformation>();
+    record->DisplayName = "SIM DISK ";
+    record->DevicePath = "\\\\.\\PhysicalDrive0";
+    record->Kind = kind;
+    record->PartitionInfo.StartingOffset = startingOffset;
+    record->PartitionInfo.PartitionLength = partitionLength;
+    record->TotalBytes = totalBytes;
+    auto* list = w.Find<QListWidget>("DrivesListView");
+    auto* item = new QListWidgetItem(QString::fromStdString(record->DisplayName), list);
+    AttachRecord(item, record);
+    list->setCurrentItem(item);
+    return record;
+}
+
+}  // namespace
+
+TEST(DriveListDoubleClick, RangesFromTheRecordAndTheEmptyRangeBox) {
+    Window w(Manifest(4096));
+    w.form->TestMode = 2;
+    AddDrive(w, 0, 1474560, KindFloppy, 1474560);
+    w.form->AbortRequested = true;  // stop the run after its first block
+    QTimer::singleShot(0, [&] { w.form->AbortRequested = true; });
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(w.form->StartSector, 0);
+    EXPECT_EQ(w.form->EndSector, 2880);
+
+    Window p(Manifest(4096));
+    p.form->TestMode = 2;
+    AddDrive(p, 1048576, 511);  // less than one sector
+    p.form->DrivesListViewDblClick();
+    EXPECT_EQ(p.form->StartSector, 2048);
+    EXPECT_EQ(p.form->EndSector, 2048);
+    ASSERT_EQ(p.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(p.dialogs.boxes[0].icon, Dialogs::Error);
+    EXPECT_EQ(p.CurrentPage(), 0);
+    EXPECT_TRUE(p.machine->Reads().empty());
+}
+
+TEST(DriveListDoubleClick, WithoutSelectionNothingHappens) {
+    Window w(Manifest(4096));
+    AddDrive(w, 0, 1048576);
+    w.Find<QListWidget>("DrivesListView")->clearSelection();
+    w.form->ShowPage(0);
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(w.CurrentPage(), 0);
+    EXPECT_TRUE(w.machine->Opens().empty());
+}
+
+TEST(SurfaceTestWindow, RunShowsErrorsTimesAndEndsOnTheReportPage) {
+    Window w(Manifest(40000, R"(, "unreadable": [{"offset": 1048576, "length": 512}])"));
+    w.form->TestMode = 2;
+    w.Find<QCheckBox>("sendemailceckbox")->setChecked(true);
+    AddDrive(w, 0, 40000 * 512);
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(w.form->EndSector, 40000);
+    EXPECT_EQ(w.CurrentPage(), 3);
+    EXPECT_EQ(w.Find<QLabel>("StartSectorLabel")->text(), "0");
+    EXPECT_EQ(w.Find<QLabel>("EndSectorLabel")->text(), "40000");
+    EXPECT_EQ(w.Find<QLabel>("sectorErrors")->text(), "1");
+    EXPECT_TRUE(w.Find<QCheckBox>("EmailEditcopy")->isChecked());
+    EXPECT_FALSE(w.Find<QCheckBox>("EmailEditcopy")->isEnabled());
+    EXPECT_EQ(w.Find<QProgressBar>("Progress")->value(), 99);
+    EXPECT_EQ(w.Find<QLabel>("UsedTimeLabel")->text(), "5 sec");
+    EXPECT_TRUE(w.Log().contains("Sector Error @: 2048"));
+    EXPECT_EQ(w.form->TrayHint(), QString("SIM DISK \r @: 99%\r @ sector: 39936\r19.50 MBytes  tested."));
+    EXPECT_EQ(w.machine->OpenHandleCount(), 0u);
+}
+
+TEST(SurfaceTestWindow, ASecondRunStartsAtZeroErrors) {
+    Window w(Manifest(1024, R"(, "unreadable": [{"offset": 0, "length": 512}])"));
+    w.form->TestMode = 2;
+    AddDrive(w, 0, 1024 * 512);
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(w.Find<QLabel>("sectorErrors")->text(), "1");
+    std::vector<QString> seen;
+    QTimer::singleShot(0, [&] { seen.push_back(w.Find<QLabel>("sectorErrors")->text()); });
+    w.form->DrivesListViewDblClick();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0], "0");
+}
+
+TEST(SurfaceTestWindow, AbortButtonStopsTheRunAtItsNextCheck) {
+    Window w(Manifest(100000));
+    w.form->TestMode = 2;
+    AddDrive(w, 0, 100000LL * 512);
+    w.form->show();
+    QTimer::singleShot(0, [&] { w.Click("TntSpeedButton1"); });
+    w.form->DrivesListViewDblClick();
+    EXPECT_TRUE(w.form->AbortRequested);
+    EXPECT_LE(w.machine->Reads().size(), 2u);
+    EXPECT_EQ(w.CurrentPage(), 3);
+}
+
+TEST(SurfaceTestWindow, NestedStartAndListClearDuringARunAreHarmless) {
+    Window w(Manifest(20000));
+    w.form->TestMode = 2;
+    DriveRecord record = AddDrive(w, 0, 20000 * 512);
+    std::weak_ptr<TBigDriveInformation> weak = record;
+    record.reset();
+    int nestedRuns = 0;
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(w.form->SurfaceTestRunning());
+        size_t before = w.machine->Opens().size();
+        w.form->TntBitBtn1Click();  // refused while running
+        nestedRuns += int(w.machine->Opens().size() - before);
+        w.Find<QListWidget>("DrivesListView")->clear();  // the run keeps its record
+    });
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(nestedRuns, 0);
+    EXPECT_EQ(w.machine->Reads().size(), size_t(20000 / 128 + 1));
+    EXPECT_FALSE(w.form->SurfaceTestRunning());
+    EXPECT_TRUE(weak.expired()) << "the cleared item's record is freed once the run is over";
+}
