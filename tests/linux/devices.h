@@ -50,6 +50,12 @@ inline std::string LoopUnavailable() {
         if (!why_.empty()) GTEST_SKIP() << why_;                            \
     } while (0)
 
+// A loop device that could not be attached means the machine has none to give.
+#define REQUIRE_ATTACHED(loop)                                              \
+    do {                                                                    \
+        if (!(loop).ok()) GTEST_SKIP() << "losetup could not attach a loop device"; \
+    } while (0)
+
 #define REQUIRE_TOOL(name)                                                  \
     do {                                                                    \
         if (!devtest::HaveTool(name)) GTEST_SKIP() << name " is not installed"; \

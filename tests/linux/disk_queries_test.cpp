@@ -101,7 +101,7 @@ TEST_F(DiskQueries, MbrLoopDeviceMatchesSfdiskAndBlockdev) {
     devtest::MakeImage(image, 64 * Mib);
     ASSERT_TRUE(WriteTable(image, MbrScript));
     devtest::LoopDevice loop(image, "-r");
-    ASSERT_TRUE(loop.ok());
+    REQUIRE_ATTACHED(loop);
 
     THardDrive d(platform_, loop.node());
     const int64_t size = Blockdev("--getsize64", loop.node());
@@ -131,7 +131,7 @@ TEST_F(DiskQueries, GptEntriesComeInTableOrder) {
     devtest::MakeImage(image, 32 * Mib);
     ASSERT_TRUE(WriteTable(image, GptScript));
     devtest::LoopDevice loop(image, "-r");
-    ASSERT_TRUE(loop.ok());
+    REQUIRE_ATTACHED(loop);
 
     THardDrive d(platform_, loop.node());
     ExpectLayoutLikeSfdisk(d, SfdiskJson(loop.node()));
@@ -154,7 +154,7 @@ TEST_F(DiskQueries, ImageFileAnswersLikeItsLoopDevice) {
     std::string why = devtest::LoopUnavailable();
     if (!why.empty()) GTEST_SKIP() << "compared with sfdisk only; " << why;
     devtest::LoopDevice loop(image, "-r");
-    ASSERT_TRUE(loop.ok());
+    REQUIRE_ATTACHED(loop);
     THardDrive dev(platform_, loop.node());
     EXPECT_EQ(std::memcmp(&file.PartitionInfo, &dev.PartitionInfo, sizeof file.PartitionInfo), 0);
     EXPECT_EQ(std::memcmp(&file.Geometry, &dev.Geometry, sizeof file.Geometry), 0);
@@ -203,14 +203,6 @@ TEST_F(DiskQueries, OutputBuffersTooSmallFail) {
     platform_.CloseHandle(h);
 }
 
-TEST_F(DiskQueries, UnopenableDriveGivesNothing) {
-    THardDrive d(platform_, dir_ / "missing.img");
-    EXPECT_FALSE(d.PartitionInfoValid || d.GeometryValid || d.LayoutValid);
-    EXPECT_EQ(d.TotalBytes, 0);
-    THardDrive none(platform_, "\\\\.\\PhysicalDrive99");
-    EXPECT_FALSE(none.GeometryValid);
-}
-
 // Every open of a drive path is read-only, whatever access the caller asks for.
 TEST_F(DiskQueries, NoOpenCanWrite) {
     const std::string image = dir_ / "rw.img";
@@ -220,7 +212,7 @@ TEST_F(DiskQueries, NoOpenCanWrite) {
     std::unique_ptr<devtest::LoopDevice> loop;
     if (devtest::LoopUnavailable().empty()) {
         loop = std::make_unique<devtest::LoopDevice>(image);  // a writable loop device
-        ASSERT_TRUE(loop->ok());
+        REQUIRE_ATTACHED(*loop);
         targets.push_back(loop->node());
     }
     for (const auto& t : targets) {
@@ -274,7 +266,8 @@ TEST_F(DiskQueries, VolumeIsReadableWhenItHoldsAFileSystem) {
     }
     if (devtest::LoopUnavailable().empty()) {
         devtest::LoopDevice withFs(fsImage, "-r"), without(blank, "-r");
-        ASSERT_TRUE(withFs.ok() && without.ok());
+        REQUIRE_ATTACHED(withFs);
+        REQUIRE_ATTACHED(without);
         EXPECT_TRUE(platform_.GetVolumeInformation(withFs.node(), &label, &type));
         EXPECT_FALSE(platform_.GetVolumeInformation(without.node(), &label, &type));
     }

@@ -48,7 +48,7 @@ TEST_F(RawReads, ReadsTheRightBytesAtAnyOffsetIntoAnyBuffer) {
     devtest::WriteAt(image, 0, first);
     devtest::WriteAt(image, far, high);
     devtest::LoopDevice loop(image, "-r");
-    ASSERT_TRUE(loop.ok());
+    REQUIRE_ATTACHED(loop);
 
     for (const std::string& target : {loop.node(), image}) {
         SCOPED_TRACE(target);
@@ -84,7 +84,7 @@ TEST_F(RawReads, ReachTheMediumNotThePageCache) {
     devtest::MakeImage(image, 4 * Mib);
     devtest::WriteAt(image, 0, devtest::Pattern(Block, 10));
     devtest::LoopDevice loop(image);  // buffered backing: writes to the file show
-    ASSERT_TRUE(loop.ok());
+    REQUIRE_ATTACHED(loop);
     // The cache of a block device goes with its last opener: hold it open.
     int holder = ::open(loop.node().c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
@@ -111,7 +111,7 @@ TEST_F(RawReads, ShortOnlyAtTheEndOfTheDevice) {
     const int64_t size = Mib + 100 * 512;  // the last block holds 100 sectors
     devtest::MakeImage(image, size);
     devtest::LoopDevice loop(image, "-r");
-    ASSERT_TRUE(loop.ok());
+    REQUIRE_ATTACHED(loop);
     TSectorReader r(platform_);
     ASSERT_TRUE(r.Open(loop.node()));
     EXPECT_EQ(r.ReadSectorBlock(2048), 0);
@@ -157,7 +157,7 @@ TEST_F(RawReads, FailExactlyTheBlocksCoveringBadRanges) {
     devtest::BadFile disk(dir_ / "mnt", size, RangeArg(bad));
     ASSERT_TRUE(disk.ok()) << "the FUSE helper did not come up";
     devtest::LoopDevice loop(disk.file(), "-r --direct-io=on");
-    ASSERT_TRUE(loop.ok());
+    REQUIRE_ATTACHED(loop);
 
     std::set<int64_t> failed;
     {
