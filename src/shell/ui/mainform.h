@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "shell/messages.h"
+#include "shell/translation.h"
 
 namespace platform { class Platform; }
 namespace Ui { class TMainForm; }
@@ -36,6 +37,8 @@ public:
     Dialogs& GetDialogs() { return *dialogs_; }
     TUserSystem& UserSystem() { return *userSystem_; }
     const MessageStrings& Messages() const { return messages_; }
+    translation::TTranslatorDispatcher& TranslatorDispatcher() { return TranslatorDispatcher1; }
+    translation::TTranslator& Translator() { return *Translator1; }
 
     uint8_t TestMode = 0;        // 0 none chosen, 1 S.M.A.R.T. test, 2 sector test
     bool AbortRequested = false;
@@ -62,6 +65,7 @@ public slots:
     void cancelbuttonClick();
     void InfoaboutKAVENOScandor1Click();
     void InfoaboutKAVENOSalvex1Click();
+    void Translator1ChangeLanguage();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -83,5 +87,8 @@ private:
     std::unique_ptr<Ui::TMainForm> ui;
     std::unique_ptr<TUserSystem> userSystem_;
     MessageStrings messages_;
+    // The dispatcher outlives the translator linked to it.
+    translation::TTranslatorDispatcher TranslatorDispatcher1;
+    std::unique_ptr<translation::TTranslator> Translator1;
     QLabel* statusPanels_[2] = {nullptr, nullptr};
 };
