@@ -103,7 +103,11 @@ WmiObject DiskDrive(const fs::path& sysBlock, const std::string& name, uint32_t 
         model = "Virtual Disk " + ReadText(dev / "loop" / "backing_file");
     } else {
         model = ReadText(dev / "device" / "model");
+        if (model.empty()) model = ReadText(dev / "device" / "name");  // MMC/SD cards
         if (model.empty()) model = udevFacts.model;
+        // Paravirtual disks have no model of their own; name them as their drivers do.
+        if (model.empty() && name.rfind("vd", 0) == 0) model = "VirtIO Disk Device";
+        if (model.empty() && name.rfind("xvd", 0) == 0) model = "Xen Virtual Disk";
         if (interface == "USB") {
             std::string vendor = ReadText(dev / "device" / "vendor");
             model = Trimmed((vendor.empty() ? "" : vendor + " ") + model) + " USB Device";
