@@ -1,4 +1,5 @@
 #include "platform/hive.h"
+#include "platform/text.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -39,9 +40,11 @@ int HexDigit(char c) {
 }
 
 // UTF-16LE (up to the first null) -> UTF-8, as a REG_SZ is read.
-std::string Utf16ToUtf8(const std::vector<uint8_t>& b) {
+std::string Utf16ToUtf8(std::string_view b) {
     std::string out;
-    auto unit = [&](size_t i) -> char32_t { return b[i] | (b[i + 1] << 8); };
+    auto unit = [&](size_t i) -> char32_t {
+        return static_cast<unsigned char>(b[i]) | static_cast<unsigned char>(b[i + 1]) << 8;
+    };
     for (size_t i = 0; i + 1 < b.size(); i += 2) {
         char32_t cp = unit(i);
         if (cp == 0) break;
@@ -53,21 +56,7 @@ std::string Utf16ToUtf8(const std::vector<uint8_t>& b) {
             }
         }
         if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        text::AppendUtf8(out, cp);
     }
     return out;
 }
@@ -80,20 +69,7 @@ std::vector<uint8_t> Utf8ToUtf16(std::string_view s) {
         out.push_back(static_cast<uint8_t>(u >> 8));
     };
     for (size_t i = 0; i < s.size();) {
-        auto b = static_cast<unsigned char>(s[i++]);
-        char32_t cp = b;
-        int extra = 0;
-        if (b >= 0x80) {
-            if ((b & 0xE0) == 0xC0) { extra = 1; cp = b & 0x1F; }
-            else if ((b & 0xF0) == 0xE0) { extra = 2; cp = b & 0x0F; }
-            else if ((b & 0xF8) == 0xF0) { extra = 3; cp = b & 0x07; }
-            else { cp = 0xFFFD; }
-            for (int k = 0; k < extra; ++k) {
-                if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) { cp = 0xFFFD; break; }
-                cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
-            }
-            if (cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
-        }
+        char32_t cp = text::NextUtf8(s, i);
         if (cp >= 0x10000) {
             cp -= 0x10000;
             put(0xD800 + (cp >> 10));
@@ -191,7 +167,7 @@ std::optional<RegValue> ParseData(std::string_view data) {
     }
     if (type == REG_SZ) {
         v.type = REG_SZ;
-        v.text = Utf16ToUtf8(raw);
+        v.text = Utf16ToUtf8(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
     } else if (type == REG_DWORD && raw.size() == 4) {
         v.type = REG_DWORD;
         v.dword = raw[0] | raw[1] << 8 | raw[2] << 16 | static_cast<uint32_t>(raw[3]) << 24;
@@ -334,12 +310,7 @@ private:
 
 }  // namespace
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return text::SameIgnoringCase(a, b); }
 
 Key* Document::FindKey(std::string_view path) {
     for (auto& k : keys)
@@ -361,6 +332,11 @@ Key& Document::AddKey(std::string_view path) {
 }
 
 std::optional<Document> Parse(std::string_view text) {
+    // Registry Editor itself exports UTF-16LE with a byte-order mark.
+    if (text.substr(0, 2) == "\xFF\xFE") {
+        const std::string utf8 = Utf16ToUtf8(text.substr(2));
+        return Parse(utf8);
+    }
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     // Lines without their CR.
     std::vector<std::string_view> lines;

@@ -1,5 +1,7 @@
 #include "platform/wql.h"
 
+#include "platform/text.h"
+
 #include <cctype>
 
 namespace platform::wql {
@@ -93,13 +95,7 @@ std::optional<WqlQuery> ParseWql(std::string_view text) {
     return q;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
+bool SameText(std::string_view a, std::string_view b) { return text::SameIgnoringCase(a, b); }
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "shell/cp1252.h"
 
+#include "platform/text.h"
+
 namespace cp1252 {
 namespace {
 
@@ -10,25 +12,6 @@ constexpr char16_t kHigh[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
-
-// Decodes one UTF-8 sequence at s[i]; advances i. Returns U+FFFD for a bad sequence.
-char32_t Next(std::string_view s, size_t& i) {
-    auto b = static_cast<unsigned char>(s[i++]);
-    if (b < 0x80) return b;
-    int extra;
-    char32_t cp;
-    if ((b & 0xE0) == 0xC0) { extra = 1; cp = b & 0x1F; }
-    else if ((b & 0xF0) == 0xE0) { extra = 2; cp = b & 0x0F; }
-    else if ((b & 0xF8) == 0xF0) { extra = 3; cp = b & 0x07; }
-    else return 0xFFFD;
-    for (int k = 0; k < extra; ++k) {
-        if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
-        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
-    }
-    static constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
-    return cp;
-}
 
 }  // namespace
 
@@ -44,29 +27,11 @@ int FromCodePoint(char32_t cp) {
     return -1;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 std::string FromUtf8(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
-        int b = FromCodePoint(Next(utf8, i));
+        int b = FromCodePoint(platform::text::NextUtf8(utf8, i));
         out += b < 0 ? '?' : static_cast<char>(b);
     }
     return out;
@@ -75,7 +40,7 @@ std::string FromUtf8(std::string_view utf8) {
 std::string ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (char c : bytes) AppendUtf8(out, ToCodePoint(static_cast<unsigned char>(c)));
+    for (char c : bytes) platform::text::AppendUtf8(out, ToCodePoint(static_cast<unsigned char>(c)));
     return out;
 }
 

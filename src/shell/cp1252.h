@@ -18,7 +18,4 @@ std::string ToUtf8(std::string_view bytes);
 char32_t ToCodePoint(unsigned char byte);
 int FromCodePoint(char32_t cp);
 
-// Appends one code point as UTF-8.
-void AppendUtf8(std::string& out, char32_t cp);
-
 }  // namespace cp1252

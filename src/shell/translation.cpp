@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/text.h"
 #include "shell/cp1252.h"
 
 namespace translation {
@@ -15,12 +16,7 @@ constexpr std::string_view kSectionNames[SectionCount] = {
     "stStrings", "stOtherStrings", "stLocales", "stCollections", "stCharSets",
 };
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameKey(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
-}
+bool SameKey(std::string_view a, std::string_view b) { return platform::text::SameIgnoringCase(a, b); }
 
 // 0x19 0x1A inside a value is a stored line break.
 std::string Unescape(std::string_view v) {

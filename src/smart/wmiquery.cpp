@@ -6,20 +6,14 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace wmiquery {
 namespace {
 
 using platform::WmiValue;
 
-bool SameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (std::tolower(x) != std::tolower(y)) return false;
-    }
-    return true;
-}
+bool SameText(const std::string& a, const std::string& b) { return platform::text::SameIgnoringCase(a, b); }
 
 size_t Count(const WmiValue& v) {
     switch (v.kind) {

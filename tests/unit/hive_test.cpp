@@ -87,6 +87,24 @@ TEST(HiveFormat, ReadsTypedValuesAndKeepsOthersVerbatimWhenRewritten) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST(HiveFormat, ReadsARegistryEditorExportInUtf16) {
+    TempDir dir;
+    const std::string file = dir / "HKLM.reg";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : kSample) utf16 += std::string{c, '\0'};
+    WriteFile(file, utf16);
+    hive::FileRegistry reg(file);
+    auto key = reg.OpenKey(kKey, false);
+    ASSERT_TRUE(key);
+    RegValue v;
+    ASSERT_TRUE(key->ReadValue("NoHDDs", v));
+    EXPECT_EQ(v.dword, 10u);
+    ASSERT_TRUE(key->WriteValue("NoHDDs", Dword(11)));
+    ASSERT_TRUE(hive::Parse(ReadFile(file)));
+    ASSERT_TRUE(key->ReadValue("Blob", v));
+    EXPECT_EQ(v.raw, (std::vector<uint8_t>{1, 2, 0xff}));
+}
+
 TEST(HiveFormat, AwkwardStringsRoundTrip) {
     TempDir dir;
     hive::FileRegistry reg(dir / "HKLM.reg");
