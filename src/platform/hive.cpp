@@ -286,9 +286,7 @@ public:
     }
 
     bool WriteValue(const std::string& name, const RegValue& value) override {
-        if (value.type != REG_SZ && value.type != REG_DWORD && value.type != REG_NONE &&
-            value.type > 0xFFFF)
-            return false;
+        if (value.type > 0xFFFF) return false;
         return reg_.Update([&](Document& d) {
             Key& k = d.AddKey(path_);
             for (auto& v : k.values) {
@@ -453,6 +451,8 @@ bool FileRegistry::UpdateImpl(const std::function<bool(Document&)>& change) {
     auto doc = Load();
     if (!doc || !change(*doc)) return false;
     const std::string text = Format(*doc);
+    // Whatever went in (a name with a line break, say), what goes out must read back.
+    if (!Parse(text)) return false;
     // Writers hold the lock, so a temporary file left over is a dead writer's.
     const std::string temp = path_ + ".tmp";
     ::unlink(temp.c_str());

@@ -164,6 +164,22 @@ TEST(HiveFormat, AFileItCannotParseIsNeverTouched) {
     }
 }
 
+TEST(HiveFormat, NamesThatWouldBreakTheFileAreRefused) {
+    TempDir dir;
+    hive::FileRegistry reg(dir / "HKLM.reg");
+    auto key = reg.OpenKey(kKey, true);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->WriteValue("kept", Dword(1)));
+    const std::string before = ReadFile(dir / "HKLM.reg");
+    EXPECT_FALSE(key->WriteValue("two\r\nlines", Dword(2)));
+    EXPECT_FALSE(reg.OpenKey("SOFTWARE\\bad]\r\n[key", true));
+    EXPECT_EQ(ReadFile(dir / "HKLM.reg"), before);
+    // Names with quotes, backslashes and non-ASCII letters are fine.
+    EXPECT_TRUE(key->WriteValue("Wert \"ä\" \\ x", Sz("v")));
+    RegValue v;
+    EXPECT_TRUE(key->ReadValue("Wert \"ä\" \\ x", v));
+}
+
 TEST(HiveFormat, AFolderThatCannotHoldTheFileMeansNoKey) {
     TempDir dir;
     WriteFile(dir / "plainfile", "x");
