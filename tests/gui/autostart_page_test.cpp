@@ -50,7 +50,7 @@ void ExpectValidEntry(const std::string& path) {
 
 TEST(AutostartPage, InstallWithoutPreviewWritesTheEditsTextAndCountsUp) {
     testsupport::TempDir dir;
-    Window w(Manifest(), dir.path());
+    Window w(Manifest(), dir.path.string());
     AddDrive(w, "DISK ONE 931.51 GBytes ", 0, KindPhysical);
     for (int i = 0; i < 3; ++i) {
         w.Trigger("CreateAutostartEntries1");
@@ -58,7 +58,7 @@ TEST(AutostartPage, InstallWithoutPreviewWritesTheEditsTextAndCountsUp) {
         w.Click("installbutton");
         EXPECT_EQ(w.CurrentPage(), 6);
     }
-    const std::string folder = dir.path() + "/autostart/";
+    const std::string folder = dir.path.string() + "/autostart/";
     for (const char* name : {"scandor.desktop", "scandor1.desktop", "scandor2.desktop"}) {
         std::string entry = Slurp(folder + name);
         EXPECT_NE(entry.find("\nExec=\"/opt/kaveno/scandor\" \"Parameterstring\"\n"), std::string::npos) << entry;
@@ -69,7 +69,7 @@ TEST(AutostartPage, InstallWithoutPreviewWritesTheEditsTextAndCountsUp) {
 
 TEST(AutostartPage, PreviewBuildsTheParameterStringOfTheSelectedDrive) {
     testsupport::TempDir dir;
-    Window w(Manifest(), dir.path());
+    Window w(Manifest(), dir.path.string());
     AddDrive(w, "A:\\ 1.41 MBytes ", -1, KindFloppy);
     AddDrive(w, "DISK TWO 1.00 GBytes ", 2, KindPhysical);
     w.Trigger("CreateAutostartEntries1");
@@ -99,15 +99,15 @@ TEST(AutostartPage, PreviewBuildsTheParameterStringOfTheSelectedDrive) {
     EXPECT_EQ(w.Find<QLineEdit>("TntEdit1")->text(), "/MyLogFile.log");
 
     w.Click("installbutton");
-    std::string entry = Slurp(dir.path() + "/autostart/scandor.desktop");
+    std::string entry = Slurp(dir.path.string() + "/autostart/scandor.desktop");
     EXPECT_NE(entry.find("\nExec=\"/opt/kaveno/scandor\" \"2\" \"/var/log/scandor/MyLogFile.log\"\n"),
               std::string::npos) << entry;
-    ExpectValidEntry(dir.path() + "/autostart/scandor.desktop");
+    ExpectValidEntry(dir.path.string() + "/autostart/scandor.desktop");
 }
 
 TEST(AutostartPage, AfterASectorTestTheListIsCopiedUnchanged) {
     testsupport::TempDir dir;
-    Window w(Manifest(), dir.path());
+    Window w(Manifest(), dir.path.string());
     w.form->TestMode = 2;
     AddDrive(w, "A:\\ 1.41 MBytes ", -1, KindFloppy);
     w.Trigger("CreateAutostartEntries1");
@@ -117,7 +117,7 @@ TEST(AutostartPage, AfterASectorTestTheListIsCopiedUnchanged) {
 
 TEST(AutostartPage, AnEmptyListLeavesThePageUsable) {
     testsupport::TempDir dir;
-    Window w(Manifest(), dir.path());
+    Window w(Manifest(), dir.path.string());
     w.Trigger("CreateAutostartEntries1");
     EXPECT_EQ(w.form->TestMode, 1);
     auto* list = w.Find<QTreeWidget>("SelectParameterList");
@@ -126,6 +126,6 @@ TEST(AutostartPage, AnEmptyListLeavesThePageUsable) {
     w.Click("TntBitBtn4");
     EXPECT_EQ(w.Find<QLineEdit>("TntEdit2")->text(), "Parameterstring");
     w.Click("installbutton");
-    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/autostart/scandor.desktop"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path.string() + "/autostart/scandor.desktop"));
     EXPECT_EQ(w.CurrentPage(), 6);
 }

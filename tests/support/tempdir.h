@@ -1,30 +1,37 @@
-// A temporary folder removed with everything in it when the test ends.
+// A fresh folder per test, removed afterwards.
 #pragma once
 
-#include <cstdlib>
+#include <unistd.h>
+
 #include <filesystem>
-#include <stdexcept>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace testsupport {
 
-class TempDir {
-public:
+struct TempDir {
+    std::filesystem::path path;
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "scandor-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        std::string templ = (std::filesystem::temp_directory_path() / "scandor-XXXXXX").string();
+        path = ::mkdtemp(templ.data());
     }
     ~TempDir() {
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        std::filesystem::remove_all(path, ec);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
 };
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
 }  // namespace testsupport

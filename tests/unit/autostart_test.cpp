@@ -99,13 +99,13 @@ TEST(AutostartParameters, ExecQuotingSurvivesEveryAwkwardCharacter) {
 TEST(AutostartEntries, NamesCountUpAndEntriesRunTheProgramWithTheParameters) {
     testsupport::TempDir dir;
     auto m = testsupport::Machine(R"({"startupFolder": "autostart", "executable": "/opt/kaveno/scandor"})",
-                                  dir.path());
-    EXPECT_EQ(GetSpecialFolderPath(*m, platform::CSIDL_STARTUP), dir.path() + "/autostart/");
+                                  dir.path.string());
+    EXPECT_EQ(GetSpecialFolderPath(*m, platform::CSIDL_STARTUP), dir.path.string() + "/autostart/");
     std::vector<std::string> written;
     for (int i = 0; i < 3; ++i) written.push_back(InstallAutostartEntry(*m, "0 \"/var/log/My Logs/MyLogFile.log\""));
-    EXPECT_EQ(written[0], dir.path() + "/autostart/scandor.desktop");
-    EXPECT_EQ(written[1], dir.path() + "/autostart/scandor1.desktop");
-    EXPECT_EQ(written[2], dir.path() + "/autostart/scandor2.desktop");
+    EXPECT_EQ(written[0], dir.path.string() + "/autostart/scandor.desktop");
+    EXPECT_EQ(written[1], dir.path.string() + "/autostart/scandor1.desktop");
+    EXPECT_EQ(written[2], dir.path.string() + "/autostart/scandor2.desktop");
     std::string entry = ReadFile(written[2]);
     EXPECT_EQ(ParseExec(ExecLine(entry)),
               (std::vector<std::string>{"/opt/kaveno/scandor", "0", "/var/log/My Logs/MyLogFile.log"}));
@@ -115,10 +115,10 @@ TEST(AutostartEntries, NamesCountUpAndEntriesRunTheProgramWithTheParameters) {
 
 TEST(AutostartEntries, NameKeepsTheStemOfAnExecutableWithAnExtension) {
     testsupport::TempDir dir;
-    auto m = testsupport::Machine(R"({"startupFolder": ".", "executable": "/opt/app.exe"})", dir.path());
-    EXPECT_EQ(FreeShortcutPath(*m, dir.path() + "/", "/opt/app.exe"), dir.path() + "/app.desktop");
-    std::ofstream(dir.path() + "/app.desktop") << "";
-    EXPECT_EQ(FreeShortcutPath(*m, dir.path() + "/", "/opt/app.exe"), dir.path() + "/app1.desktop");
+    auto m = testsupport::Machine(R"({"startupFolder": ".", "executable": "/opt/app.exe"})", dir.path.string());
+    EXPECT_EQ(FreeShortcutPath(*m, dir.path.string() + "/", "/opt/app.exe"), dir.path.string() + "/app.desktop");
+    std::ofstream(dir.path.string() + "/app.desktop") << "";
+    EXPECT_EQ(FreeShortcutPath(*m, dir.path.string() + "/", "/opt/app.exe"), dir.path.string() + "/app1.desktop");
 }
 
 TEST(AutostartEntries, UnresolvedStartupFolderGivesTheBareName) {

@@ -1,19 +1,14 @@
-// HKEY_LOCAL_MACHINE.
+// HKEY_LOCAL_MACHINE: one hive file for the whole machine. Only root may replace
+// it, as only an administrator may open the key with full access on Windows.
+#include "platform/hive.h"
 #include "platform/linux/linux_platform.h"
 
 namespace platform::linuxbe {
-namespace {
 
-class NoRegistry final : public Registry {
-public:
-    bool KeyExists(const std::string&) override { return false; }
-    std::unique_ptr<RegistryKey> OpenKey(const std::string&, bool) override { return nullptr; }
-};
-
-}  // namespace
+const char* const kHivePath = "/var/lib/kaveno-scandor/HKLM.reg";
 
 Registry& LinuxPlatform::GetRegistry() {
-    if (!registry_) registry_ = std::make_unique<NoRegistry>();
+    if (!registry_) registry_ = std::make_unique<hive::FileRegistry>(kHivePath);
     return *registry_;
 }
 

@@ -1,4 +1,7 @@
-// The simulated machine's HKEY_LOCAL_MACHINE.
+// The simulated machine's HKEY_LOCAL_MACHINE: the hive file the manifest names.
+#include <nlohmann/json.hpp>
+
+#include "platform/hive.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
@@ -13,7 +16,13 @@ public:
 }  // namespace
 
 Registry& SimPlatform::GetRegistry() {
-    if (!registry_) registry_ = std::make_unique<NoRegistry>();
+    if (!registry_) {
+        const Json& m = *manifest_;
+        if (m.contains("registry") && m["registry"].is_string())
+            registry_ = std::make_unique<hive::FileRegistry>(Resolve(m["registry"].get<std::string>()));
+        else
+            registry_ = std::make_unique<NoRegistry>();
+    }
     return *registry_;
 }
 

@@ -14,9 +14,11 @@
 #include "drive/usersystem.h"
 #include "platform/platform.h"
 #include "shell/autostart.h"
+#include "shell/settings.h"
 #include "shell/ui/dialogs.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
+#include "shell/ui/translationapply.h"
 #include "surface/surfacerun.h"
 #include "ui_mainform.h"
 
@@ -56,6 +58,12 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
     SetTrayHint(QApplication::applicationDisplayName());
     connect(inTrayIcon, &QSystemTrayIcon::activated, this, [this] { showNormal(); raise(); activateWindow(); });
+
+    // Comes up with English, as the dispatcher does, so linking applies nothing.
+    Translator1 = std::make_unique<translation::TTranslator>(translation::MainFormTable());
+    Translator1->Apply = [this](int language) { ApplyTranslation(*this, Translator1->GetTable(), language); };
+    Translator1->OnChangeLanguage = [this] { Translator1ChangeLanguage(); };
+    Translator1->Link(TranslatorDispatcher1);
 
     ConnectHandlers();
     FormCreate();
@@ -152,11 +160,40 @@ void TMainForm::LogProcessInfo(const QString& text) {
     PumpMessages();
 }
 
-void TMainForm::LoadMessageStrings() {}
+namespace {
 
-void TMainForm::ReadSettings() {}
+settings::EmailFields EmailFieldsOf(const Ui::TMainForm& ui) {
+    settings::EmailFields f;
+    f.sendByEmail = ui.sendemailceckbox->isChecked();
+    f.email = ui.EMailEdit->text().toStdString();
+    f.emailFrom = ui.EMailFromEdit->text().toStdString();
+    f.smtpHost = ui.HostEdit->text().toStdString();
+    f.username = ui.UsernameEdit->text().toStdString();
+    f.password = ui.PasswordEdit->text().toStdString();
+    return f;
+}
 
-void TMainForm::SaveSettings() {}
+}  // namespace
+
+void TMainForm::LoadMessageStrings() { translation::LoadMessageStrings(*Translator1, messages_); }
+
+void TMainForm::Translator1ChangeLanguage() { LoadMessageStrings(); }
+
+void TMainForm::ReadSettings() {
+    settings::EmailFields f = EmailFieldsOf(*ui);
+    settings::ReadSettings(platform_.GetRegistry(), f);
+    ui->sendemailceckbox->setChecked(f.sendByEmail);
+    ui->EMailEdit->setText(QString::fromStdString(f.email));
+    ui->EMailFromEdit->setText(QString::fromStdString(f.emailFrom));
+    ui->HostEdit->setText(QString::fromStdString(f.smtpHost));
+    ui->UsernameEdit->setText(QString::fromStdString(f.username));
+    ui->PasswordEdit->setText(QString::fromStdString(f.password));
+}
+
+void TMainForm::SaveSettings() {
+    settings::EmailFields f = EmailFieldsOf(*ui);
+    settings::SaveSettings(platform_.GetRegistry(), f);
+}
 
 void TMainForm::ShowAfterEmailPage() { ShowPage(TestMode != 0 ? 0 : 6); }
 

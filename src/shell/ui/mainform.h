@@ -10,6 +10,7 @@
 
 #include "drive/bigdriveinfo.h"
 #include "shell/messages.h"
+#include "shell/translation.h"
 #include "surface/surfacerun.h"
 
 namespace platform { class Platform; }
@@ -50,6 +51,8 @@ public:
     void SetTrayHint(const QString& hint);
     QString TrayHint() const { return trayHint_; }
     int TrayHintUpdates() const { return trayHintUpdates_; }
+    translation::TTranslatorDispatcher& TranslatorDispatcher() { return TranslatorDispatcher1; }
+    translation::TTranslator& Translator() { return *Translator1; }
 
     uint8_t TestMode = 0;        // 0 none chosen, 1 S.M.A.R.T. test, 2 sector test
     bool AbortRequested = false;
@@ -81,6 +84,7 @@ public slots:
     void InfoaboutKAVENOSalvex1Click();
     void TntSpeedButton6Click();
     void TntBitBtn4Click();
+    void Translator1ChangeLanguage();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -106,6 +110,9 @@ private:
     std::unique_ptr<Ui::TMainForm> ui;
     std::unique_ptr<TUserSystem> userSystem_;
     MessageStrings messages_;
+    // The dispatcher outlives the translator linked to it.
+    translation::TTranslatorDispatcher TranslatorDispatcher1;
+    std::unique_ptr<translation::TTranslator> Translator1;
     QLabel* statusPanels_[2] = {nullptr, nullptr};
     QSystemTrayIcon* inTrayIcon = nullptr;
     QString trayHint_;

@@ -1,0 +1,57 @@
+// The e-mail settings of the "Email Option" page and the per-drive resume
+// positions, kept in HKEY_LOCAL_MACHINE\SOFTWARE\KAVENO_Scandor.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform { class Registry; }
+
+namespace settings {
+
+inline constexpr const char* KeyPath = "\\SOFTWARE\\KAVENO_Scandor";
+inline constexpr const char* ResumeKeyPath = "\\SOFTWARE\\KAVENO_Scandor\\nameofHdd";
+
+// Shown when the stored value is missing or empty; the same texts as the window
+// definition gives the edits.
+inline constexpr const char* DefaultEmail = "scandor.user@example.com";
+inline constexpr const char* DefaultEmailFrom = "scandor@example.com";
+inline constexpr const char* DefaultSmtpHost = "smtp.example.com";
+inline constexpr const char* DefaultUsername = "my.username";
+// The built-in password ("changeme"), held scrambled.
+inline constexpr const char* DefaultPasswordScrambled = "bi`ofdld";
+
+// The six fields of the page, UTF-8.
+struct EmailFields {
+    bool sendByEmail = false;
+    std::string email, emailFrom, smtpHost, username, password;
+};
+
+// UTF-8 -> ANSI code page -> every byte XOR 0x01 -> UTF-8. Its own inverse for any
+// text the code page can hold; other characters become '?' first.
+std::string ScramblePassword(const std::string& text);
+
+// Fills the fields in order; the first failing step ends the reading and the
+// fields after it keep what they held (the window definition's texts).
+void ReadSettings(platform::Registry& registry, EmailFields& fields);
+// Writes the fields; nothing when the key cannot be opened, the rest skipped after
+// the first failing write.
+void SaveSettings(platform::Registry& registry, const EmailFields& fields);
+
+// One resume entry for the drive list: the list item it copies, and the saved
+// sector. The drive list adds the entry before the sector is read, so when that
+// read fails the last match comes without a sector and the reading ends there:
+// the list keeps that entry without a record.
+struct ResumeMatch {
+    int item = 0;                            // index into the names given
+    std::optional<int64_t> actualSector;     // sign-extended 32-bit value
+};
+
+// names: the DisplayName of each listed item, in list order (UTF-8). A stored name
+// and a listed one match when their ANSI forms are equal byte for byte.
+std::vector<ResumeMatch> ReadResumePositions(platform::Registry& registry,
+                                             const std::vector<std::string>& names);
+
+}  // namespace settings
