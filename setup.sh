@@ -16,6 +16,8 @@ PACKAGES=(
   libblkid-dev libudev-dev
   # manifests, JSON output, tests
   nlohmann-json3-dev libgtest-dev
+  # a comma-separator locale for the number-format tests (localedef sources)
+  locales
   # real-device tests: loop devices, partition tables, FUSE, the peer reader
   util-linux fdisk e2fsprogs libfuse3-dev fuse3
   # screenshots

@@ -1,14 +1,62 @@
 // Drive paths, raw reads and the disk queries.
+#include <blkid/blkid.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
 
 #include "platform/linux/devicemap.h"
 #include "platform/linux/linux_platform.h"
 
 namespace platform::linuxbe {
+
+namespace {
+
+constexpr size_t MemoryAlignment = 4096;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+bool IsAligned(const void* p, size_t a) {
+    return reinterpret_cast<std::uintptr_t>(p) % a == 0;
+}
+
+// Size in bytes of a block device or an image file.
+bool DeviceSize(int fd, bool blockDevice, int64_t& size) {
+    if (blockDevice) {
+        uint64_t bytes = 0;
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return false;
+        size = static_cast<int64_t>(bytes);
+        return true;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return false;
+    size = st.st_size;
+    return true;
+}
+
+bool IsRemovable(int fd) {
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) return false;
+    std::ifstream in("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                     std::to_string(minor(st.st_rdev)) + "/removable");
+    int removable = 0;
+    return (in >> removable) && removable == 1;
+}
+
+}  // namespace
 
 // Every drive is opened here, and only for reading: the access asked for is not
 // consulted, so no path through this layer can hand out a writable descriptor.
@@ -26,6 +74,9 @@ Handle LinuxPlatform::CreateFile(const std::string& path, uint32_t, uint32_t, ui
     OpenFile f;
     f.path = path;
     f.node = *node;
+    // Unbuffered, so a read reaches the medium and a cached copy cannot hide a bad
+    // sector. File systems that refuse O_DIRECT get a buffered descriptor; ReadFile
+    // then drops the range from the cache around each read.
     f.fd = ::open(node->c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
     f.direct = f.fd >= 0;
     if (f.fd < 0 && errno == EINVAL) f.fd = ::open(node->c_str(), O_RDONLY | O_CLOEXEC);
@@ -35,32 +86,346 @@ Handle LinuxPlatform::CreateFile(const std::string& path, uint32_t, uint32_t, ui
     }
     struct stat st{};
     if (::fstat(f.fd, &st) == 0) f.blockDevice = S_ISBLK(st.st_mode);
+    if (f.blockDevice) {
+        int ssz = 0;
+        if (::ioctl(f.fd, BLKSSZGET, &ssz) == 0 && ssz >= 512) f.sectorSize = static_cast<uint32_t>(ssz);
+    } else {
+        // A file system's unbuffered unit is not known here; a page always fits it.
+        f.sectorSize = 4096;
+    }
     Handle h = nextHandle_++;
     handles_.emplace(h, std::move(f));
     return h;
 }
 
-uint32_t LinuxPlatform::SetFilePointer(Handle, int32_t, int32_t*, uint32_t) {
-    lastError_ = ENOSYS;
-    return INVALID_SET_FILE_POINTER;
+int LinuxPlatform::DescriptorOf(Handle h) const {
+    auto it = handles_.find(h);
+    return it == handles_.end() ? -1 : it->second.fd;
 }
 
-bool LinuxPlatform::ReadFile(Handle, void*, uint32_t, uint32_t* bytesRead) {
+uint32_t LinuxPlatform::SetFilePointer(Handle h, int32_t low, int32_t* high, uint32_t method) {
+    OpenFile* f = Find(h);
+    if (!f) {
+        lastError_ = EBADF;
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t distance = high ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*high)) << 32) |
+                                                   static_cast<uint32_t>(low))
+                            : static_cast<int64_t>(low);
+    int64_t base = 0;
+    if (method == 1) {  // FILE_CURRENT
+        base = f->position;
+    } else if (method == 2) {  // FILE_END
+        if (!DeviceSize(f->fd, f->blockDevice, base)) {
+            lastError_ = static_cast<uint32_t>(errno);
+            return INVALID_SET_FILE_POINTER;
+        }
+    } else if (method != FILE_BEGIN) {
+        lastError_ = EINVAL;
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t target = base + distance;
+    if (target < 0) {
+        lastError_ = EINVAL;
+        return INVALID_SET_FILE_POINTER;
+    }
+    f->position = target;
+    if (high) *high = static_cast<int32_t>(static_cast<uint64_t>(target) >> 32);
+    lastError_ = 0;  // the returned low half may equal the failure value
+    return static_cast<uint32_t>(static_cast<uint64_t>(target));
+}
+
+// Reads until the request is filled or the device ends. An error anywhere fails
+// the whole read: a raw-disk read is all or nothing except at the end.
+static bool ReadFully(int fd, uint8_t* buffer, size_t size, int64_t offset, size_t unit,
+                      bool direct, size_t& got, int& error) {
+    got = 0;
+    while (got < size) {
+        ssize_t n = ::pread(fd, buffer + got, size - got, offset + static_cast<int64_t>(got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return false;
+        }
+        if (n == 0) break;  // end of the device
+        got += static_cast<size_t>(n);
+        // An unbuffered read that stops off the unit can only have met the end.
+        if (direct && got % unit != 0) break;
+    }
+    return true;
+}
+
+bool LinuxPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* bytesRead) {
     if (bytesRead) *bytesRead = 0;
-    lastError_ = ENOSYS;
+    OpenFile* f = Find(h);
+    if (!f) {
+        lastError_ = EBADF;
+        return false;
+    }
+    if (size == 0) {
+        lastError_ = 0;
+        return true;
+    }
+    const int64_t pos = f->position;
+    size_t got = 0;
+    int error = 0;
+    if (f->direct) {
+        const size_t unit = f->sectorSize;
+        const bool fits = IsAligned(buffer, std::max<size_t>(unit, MemoryAlignment)) &&
+                          pos % static_cast<int64_t>(unit) == 0 && size % unit == 0;
+        if (fits) {
+            if (!ReadFully(f->fd, static_cast<uint8_t*>(buffer), size, pos, unit, true, got, error)) {
+                lastError_ = static_cast<uint32_t>(error);
+                return false;
+            }
+        } else {
+            // Unbuffered reads need aligned memory, offset and length: read the
+            // enclosing units into a bounce buffer and copy the part asked for.
+            const int64_t start = pos - pos % static_cast<int64_t>(unit);
+            const size_t lead = static_cast<size_t>(pos - start);
+            const size_t span = (lead + size + unit - 1) / unit * unit;
+            std::unique_ptr<uint8_t, FreeDeleter> bounce(
+                static_cast<uint8_t*>(std::aligned_alloc(std::max<size_t>(unit, MemoryAlignment),
+                                                         (span + MemoryAlignment - 1) / MemoryAlignment * MemoryAlignment)));
+            if (!bounce) {
+                lastError_ = ENOMEM;
+                return false;
+            }
+            size_t spanGot = 0;
+            if (!ReadFully(f->fd, bounce.get(), span, start, unit, true, spanGot, error)) {
+                lastError_ = static_cast<uint32_t>(error);
+                return false;
+            }
+            got = spanGot > lead ? std::min<size_t>(spanGot - lead, size) : 0;
+            if (got) std::memcpy(buffer, bounce.get() + lead, got);
+        }
+    } else {
+        // No unbuffered mode here: drop the range from the page cache so the read
+        // goes to the medium, and again afterwards so it does not stay cached.
+        ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
+        bool ok = ReadFully(f->fd, static_cast<uint8_t*>(buffer), size, pos, 1, false, got, error);
+        ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
+        if (!ok) {
+            lastError_ = static_cast<uint32_t>(error);
+            return false;
+        }
+    }
+    f->position = pos + static_cast<int64_t>(got);
+    if (bytesRead) *bytesRead = static_cast<uint32_t>(got);
+    lastError_ = 0;
+    return true;
+}
+
+namespace {
+
+// libblkid reads with plain read(), which an O_DIRECT descriptor refuses, so the
+// partition table is read through a second, buffered, read-only descriptor.
+class BlkidProbe {
+public:
+    explicit BlkidProbe(const std::string& node) {
+        fd_ = ::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
+        }
+        pr_ = blkid_new_probe();
+        if (!pr_ || blkid_probe_set_device(pr_, fd_, 0, 0) != 0) {
+            error_ = errno ? errno : EIO;
+            if (pr_) blkid_free_probe(pr_);
+            pr_ = nullptr;
+        }
+    }
+    ~BlkidProbe() {
+        if (pr_) blkid_free_probe(pr_);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    BlkidProbe(const BlkidProbe&) = delete;
+    BlkidProbe& operator=(const BlkidProbe&) = delete;
+    blkid_probe get() const { return pr_; }
+    int error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    blkid_probe pr_ = nullptr;
+    int error_ = 0;
+};
+
+}  // namespace
+
+bool LinuxPlatform::DiskControl(OpenFile& f, uint32_t code, void* out, uint32_t outSize,
+                                uint32_t* bytesReturned) {
+    int64_t size = 0;
+    if (!DeviceSize(f.fd, f.blockDevice, size)) {
+        lastError_ = static_cast<uint32_t>(errno);
+        return false;
+    }
+    if (code == IOCTL_DISK_GET_PARTITION_INFO) {
+        // A whole disk or a floppy volume: one partition covering the device.
+        if (!out || outSize < sizeof(PARTITION_INFORMATION)) {
+            lastError_ = EINVAL;
+            return false;
+        }
+        PARTITION_INFORMATION pi{};
+        pi.StartingOffset = 0;
+        pi.PartitionLength = size;
+        std::memcpy(out, &pi, sizeof pi);
+        if (bytesReturned) *bytesReturned = sizeof pi;
+        lastError_ = 0;
+        return true;
+    }
+    if (code == IOCTL_DISK_GET_DRIVE_GEOMETRY) {
+        if (!out || outSize < sizeof(DISK_GEOMETRY)) {
+            lastError_ = EINVAL;
+            return false;
+        }
+        DISK_GEOMETRY g{};
+        g.BytesPerSector = f.blockDevice ? f.sectorSize : 512;
+        g.TracksPerCylinder = 255;
+        g.SectorsPerTrack = 63;
+        hd_geometry geo{};
+        // Loop and NVMe devices refuse this, image files cannot answer it; they get
+        // the conventional 255 x 63, as Windows reports a geometry for every disk.
+        if (f.blockDevice && ::ioctl(f.fd, HDIO_GETGEO, &geo) == 0 && geo.heads && geo.sectors) {
+            g.TracksPerCylinder = geo.heads;
+            g.SectorsPerTrack = geo.sectors;
+        }
+        g.Cylinders = size / (static_cast<int64_t>(g.TracksPerCylinder) * g.SectorsPerTrack * g.BytesPerSector);
+        g.MediaType = IsRemovable(f.fd) ? RemovableMedia : FixedMedia;
+        if (f.path.size() == 6 && size == 1474560) g.MediaType = F3_1Pt44_512;
+        std::memcpy(out, &g, sizeof g);
+        if (bytesReturned) *bytesReturned = sizeof g;
+        lastError_ = 0;
+        return true;
+    }
+    if (code == IOCTL_DISK_GET_DRIVE_LAYOUT) {
+        constexpr uint32_t head = offsetof(DRIVE_LAYOUT_INFORMATION, PartitionEntry);
+        if (!out || outSize < head) {
+            lastError_ = EINVAL;
+            return false;
+        }
+        BlkidProbe probe(f.node);
+        if (!probe.get()) {
+            lastError_ = static_cast<uint32_t>(probe.error());
+            return false;
+        }
+        blkid_probe_enable_superblocks(probe.get(), 0);
+        blkid_probe_enable_partitions(probe.get(), 1);
+        blkid_probe_set_partitions_flags(probe.get(), BLKID_PARTS_ENTRY_DETAILS);
+        blkid_partlist list = blkid_probe_get_partitions(probe.get());
+        blkid_parttable table = list ? blkid_partlist_get_table(list) : nullptr;
+        int count = table ? blkid_partlist_numof_partitions(list) : 0;
+        if (count < 0) count = 0;
+        const uint64_t need = head + static_cast<uint64_t>(count) * sizeof(PARTITION_INFORMATION);
+        if (count > LayoutEntries || need > outSize) {
+            lastError_ = ENOBUFS;
+            return false;
+        }
+        auto* bytes = static_cast<uint8_t*>(out);
+        const bool gpt = table && std::strcmp(blkid_parttable_get_type(table), "gpt") == 0;
+        uint32_t signature = 0;
+        if (table && !gpt) {
+            if (const char* id = blkid_parttable_get_id(table))
+                signature = static_cast<uint32_t>(std::strtoul(id, nullptr, 16));
+        }
+        uint32_t countField = static_cast<uint32_t>(count);
+        std::memcpy(bytes, &countField, 4);
+        std::memcpy(bytes + 4, &signature, 4);
+        // libblkid lists entries in table order: MBR slots, then the logical
+        // partitions of the extended chain; GPT entries in array order.
+        for (int i = 0; i < count; ++i) {
+            blkid_partition p = blkid_partlist_get_partition(list, i);
+            PARTITION_INFORMATION e{};
+            e.StartingOffset = static_cast<int64_t>(blkid_partition_get_start(p)) * 512;
+            e.PartitionLength = static_cast<int64_t>(blkid_partition_get_size(p)) * 512;
+            e.HiddenSectors = static_cast<uint32_t>(blkid_partition_get_start(p));
+            e.PartitionNumber = static_cast<uint32_t>(blkid_partition_get_partno(p));
+            // GPT entries carry 0xEE, the MBR type that stands for a GPT disk.
+            e.PartitionType = gpt ? 0xEE : static_cast<uint8_t>(blkid_partition_get_type(p));
+            e.BootIndicator = !gpt && (blkid_partition_get_flags(p) & 0x80) ? 1 : 0;
+            e.RecognizedPartition = 1;
+            std::memcpy(bytes + head + static_cast<size_t>(i) * sizeof e, &e, sizeof e);
+        }
+        if (bytesReturned) *bytesReturned = static_cast<uint32_t>(need);
+        lastError_ = 0;
+        return true;
+    }
+    lastError_ = EINVAL;
     return false;
 }
 
-bool LinuxPlatform::DiskControl(OpenFile&, uint32_t, void*, uint32_t, uint32_t*) {
-    lastError_ = ENOSYS;
-    return false;
+uint32_t LinuxPlatform::GetLogicalDrives() {
+    uint32_t mask = 1u << 2;  // C:, the root file system
+    struct stat st{};
+    if (::stat("/dev/fd0", &st) == 0) mask |= 1u;
+    if (::stat("/dev/fd1", &st) == 0) mask |= 2u;
+    return mask;
 }
 
-uint32_t LinuxPlatform::GetLogicalDrives() { return 0; }
+namespace {
 
-bool LinuxPlatform::GetVolumeInformation(const std::string&, std::string*, std::string*) {
-    lastError_ = ENOSYS;
-    return false;
+std::string RootFileSystemType() {
+    std::ifstream in("/proc/self/mounts");
+    std::string dev, dir, type, rest, found;
+    while (in >> dev >> dir >> type && std::getline(in, rest))
+        if (dir == "/") found = type;  // the last mount on / is the one in effect
+    return found;
+}
+
+}  // namespace
+
+// "A:\" and "B:\" are the floppy drives, "C:\" the root file system; an absolute
+// path names a device node or image file. A volume is readable when its medium is
+// present and libblkid finds a file system on it.
+bool LinuxPlatform::GetVolumeInformation(const std::string& rootPath, std::string* volumeName,
+                                         std::string* fileSystemName) {
+    std::string node;
+    if (rootPath.size() >= 2 && rootPath[1] == ':' &&
+        (rootPath.size() == 2 || (rootPath.size() == 3 && (rootPath[2] == '\\' || rootPath[2] == '/')))) {
+        char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(rootPath[0])));
+        if (letter == 'C') {
+            struct statvfs vfs{};
+            if (::statvfs("/", &vfs) != 0) {
+                lastError_ = static_cast<uint32_t>(errno);
+                return false;
+            }
+            if (volumeName) volumeName->clear();
+            if (fileSystemName) *fileSystemName = RootFileSystemType();
+            lastError_ = 0;
+            return true;
+        }
+        if (letter == 'A') node = "/dev/fd0";
+        else if (letter == 'B') node = "/dev/fd1";
+    } else if (!rootPath.empty() && rootPath[0] == '/') {
+        node = rootPath;
+    }
+    if (node.empty()) {
+        lastError_ = ENOENT;
+        return false;
+    }
+    BlkidProbe probe(node);
+    if (!probe.get()) {
+        lastError_ = static_cast<uint32_t>(probe.error());
+        return false;
+    }
+    blkid_probe_enable_superblocks(probe.get(), 1);
+    blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE |
+                                                       BLKID_SUBLKS_USAGE);
+    blkid_probe_filter_superblocks_usage(probe.get(), BLKID_FLTR_ONLYIN, BLKID_USAGE_FILESYSTEM);
+    blkid_probe_enable_partitions(probe.get(), 0);
+    // 1: nothing found; negative: the medium cannot be read (no disk in the drive).
+    int rc = blkid_do_safeprobe(probe.get());
+    if (rc != 0) {
+        lastError_ = rc == 1 ? static_cast<uint32_t>(EMEDIUMTYPE) : static_cast<uint32_t>(ENOMEDIUM);
+        return false;
+    }
+    const char* value = nullptr;
+    if (fileSystemName)
+        *fileSystemName = blkid_probe_lookup_value(probe.get(), "TYPE", &value, nullptr) == 0 && value ? value : "";
+    value = nullptr;
+    if (volumeName)
+        *volumeName = blkid_probe_lookup_value(probe.get(), "LABEL", &value, nullptr) == 0 && value ? value : "";
+    lastError_ = 0;
+    return true;
 }
 
 }  // namespace platform::linuxbe

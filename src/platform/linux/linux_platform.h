@@ -15,6 +15,7 @@ struct OpenFile {
     std::string node;       // what was opened (/dev/sda, an image file, ...)
     bool direct = false;    // opened with O_DIRECT
     bool blockDevice = false;
+    uint32_t sectorSize = 512;  // logical block size: the unit of unbuffered reads
     int64_t position = 0;   // byte offset for the next ReadFile
 };
 
@@ -56,6 +57,8 @@ public:
     char PathSeparator() override { return '/'; }
 
     void SetLastError(uint32_t code) { lastError_ = code; }
+    // The descriptor behind a handle (-1 if none), so tests can check how it was opened.
+    int DescriptorOf(Handle h) const;
 
 private:
     OpenFile* Find(Handle h);
