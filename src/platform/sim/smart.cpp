@@ -161,6 +161,38 @@ Injected InjectedFor(const Json* spec, const char* command) {
     return f;
 }
 
+// The data of one position: what a sample file holds, overridden by the manifest's own.
+template <typename ResolveFn>
+Position LoadPositionWith(const Json& spec, bool identify, bool blocks, ResolveFn resolve) {
+    Position d;
+    d.spec = &spec;
+    d.atapi = spec.value("atapi", false);
+    if (spec.contains("sample")) {
+        auto rec = ReadSample(resolve(spec["sample"].get<std::string>()));
+        auto take = [&](const char* tag, Sector& s, bool& have) {
+            auto it = rec.find(tag);
+            if (it == rec.end()) return;
+            s = Sector{};
+            std::copy_n(it->second.begin(), std::min(it->second.size(), s.size()), s.begin());
+            have = true;
+        };
+        take("IDFY", d.identify, d.haveIdentify);
+        take("SMDT", d.attributes, d.haveAttributes);
+        take("SMTH", d.thresholds, d.haveThresholds);
+    }
+    if (identify && spec.contains("identify")) {
+        d.identify = IdentifyFrom(spec["identify"]);
+        d.haveIdentify = true;
+    }
+    if (blocks && (spec.contains("attributes") || spec.contains("thresholds"))) {
+        static const Json none;
+        BlocksFrom(spec.contains("attributes") ? spec["attributes"] : none,
+                   spec.contains("thresholds") ? &spec["thresholds"] : nullptr, d.attributes,
+                   d.thresholds, d.haveAttributes, d.haveThresholds);
+    }
+    return d;
+}
+
 const Json* IdeOf(const Json& drive) { return drive.contains("ide") ? &drive["ide"] : nullptr; }
 
 void WriteStatus(void* out, uint32_t outSize, uint32_t bufferSize, uint8_t driverError,
@@ -252,40 +284,16 @@ bool SimPlatform::SmartControl(SimOpenFile& f, uint32_t code, const void* in, ui
         return false;
     }
 
-    // The positions the manifest lists.
-    std::array<Position, 4> pos{};
+    // The positions the manifest lists; their data is only read when a command asks.
+    std::array<const Json*, 4> specs{};
     uint8_t map = 0;
     if (ide->contains("positions")) {
         for (const auto& [key, spec] : (*ide)["positions"].items()) {
             int p = key.size() == 1 && key[0] >= '0' && key[0] <= '3' ? key[0] - '0' : -1;
             if (p < 0) Bad("IDE positions are \"0\" to \"3\"");
-            Position& d = pos[static_cast<size_t>(p)];
-            d.spec = &spec;
-            d.atapi = spec.value("atapi", false);
-            map = static_cast<uint8_t>(map | (1u << p) | (d.atapi ? 0x10u << p : 0u));
-            if (spec.contains("sample")) {
-                auto rec = ReadSample(Resolve(spec["sample"].get<std::string>()));
-                auto take = [&](const char* tag, Sector& s, bool& have) {
-                    auto it = rec.find(tag);
-                    if (it == rec.end()) return;
-                    s = Sector{};
-                    std::copy_n(it->second.begin(), std::min(it->second.size(), s.size()), s.begin());
-                    have = true;
-                };
-                take("IDFY", d.identify, d.haveIdentify);
-                take("SMDT", d.attributes, d.haveAttributes);
-                take("SMTH", d.thresholds, d.haveThresholds);
-            }
-            if (spec.contains("identify")) {
-                d.identify = IdentifyFrom(spec["identify"]);
-                d.haveIdentify = true;
-            }
-            if (spec.contains("attributes") || spec.contains("thresholds")) {
-                static const Json none;
-                BlocksFrom(spec.contains("attributes") ? spec["attributes"] : none,
-                           spec.contains("thresholds") ? &spec["thresholds"] : nullptr,
-                           d.attributes, d.thresholds, d.haveAttributes, d.haveThresholds);
-            }
+            specs[static_cast<size_t>(p)] = &spec;
+            const bool atapi = spec.value("atapi", false);
+            map = static_cast<uint8_t>(map | (1u << p) | (atapi ? 0x10u << p : 0u));
         }
     }
     if (ide->contains("deviceMap")) map = static_cast<uint8_t>((*ide)["deviceMap"].get<uint32_t>());
@@ -323,12 +331,14 @@ bool SimPlatform::SmartControl(SimOpenFile& f, uint32_t code, const void* in, ui
         lastError_ = EINVAL;
         return false;
     }
-    const Position& d = pos[cmd.bDriveNumber];
-    if (!(map & (1u << cmd.bDriveNumber)) || !d.spec) {
+    if (!(map & (1u << cmd.bDriveNumber)) || !specs[cmd.bDriveNumber]) {
         WriteStatus(out, outSize, 0, 10, 0);
         lastError_ = ENODEV;
         return false;
     }
+    const Position d = LoadPositionWith(*specs[cmd.bDriveNumber], c == Command::Identify || c == Command::IdentifyPacket,
+                                    c == Command::ReadData || c == Command::ReadThresholds,
+                                        [this](const std::string& path) { return Resolve(path); });
     static const char* const names[] = {"", "enable", "identify", "identify", "readData",
                                         "readThresholds"};
     Injected fail = InjectedFor(d.spec, names[static_cast<int>(c)]);
