@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "platform/sim/sim_platform.h"
+#include "platform/smartcommands.h"
 
 namespace platform::sim {
 
@@ -205,27 +206,7 @@ void WriteStatus(void* out, uint32_t outSize, uint32_t bufferSize, uint8_t drive
     std::memcpy(out, &head, sizeof head);
 }
 
-enum class Command { None, Enable, Identify, IdentifyPacket, ReadData, ReadThresholds };
-
-// Which of the commands the SMART layer may send this input is; None for anything else.
-Command Classify(uint32_t code, const SENDCMDINPARAMS& in) {
-    const IDEREGS& r = in.irDriveRegs;
-    const uint8_t dh = static_cast<uint8_t>(0xA0 | ((in.bDriveNumber & 1) << 4));
-    if (in.bDriveNumber > 3 || r.bDriveHeadReg != dh || r.bSectorCountReg != 1 ||
-        r.bSectorNumberReg != 1)
-        return Command::None;
-    const bool smartRegs = r.bCylLowReg == 0x4F && r.bCylHighReg == 0xC2 && r.bCommandReg == 0xB0;
-    if (code == SMART_SEND_DRIVE_COMMAND)
-        return smartRegs && r.bFeaturesReg == 0xD8 && in.cBufferSize == 0 ? Command::Enable : Command::None;
-    if (in.cBufferSize != 512) return Command::None;
-    if (r.bFeaturesReg == 0 && r.bCylLowReg == 0 && r.bCylHighReg == 0) {
-        if (r.bCommandReg == 0xEC) return Command::Identify;
-        if (r.bCommandReg == 0xA1) return Command::IdentifyPacket;
-    }
-    if (smartRegs && r.bFeaturesReg == 0xD0) return Command::ReadData;
-    if (smartRegs && r.bFeaturesReg == 0xD1) return Command::ReadThresholds;
-    return Command::None;
-}
+using Command = SmartCommand;
 
 }  // namespace
 
@@ -325,7 +306,7 @@ bool SimPlatform::SmartControl(SimOpenFile& f, uint32_t code, const void* in, ui
     }
     SENDCMDINPARAMS cmd{};
     std::memcpy(&cmd, in, 32);
-    const Command c = Classify(code, cmd);
+    const Command c = ClassifySmartCommand(code, cmd);
     if (c == Command::None) {
         WriteStatus(out, outSize, 0, 3, 0);
         lastError_ = EINVAL;
