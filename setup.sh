@@ -22,6 +22,10 @@ PACKAGES=(
   util-linux fdisk e2fsprogs libfuse3-dev fuse3
   # screenshots
   xvfb xauth imagemagick
+  # SMART pass-through test: an emulated AHCI disk booting Debian's kernel from a busybox initramfs
+  qemu-system-x86 linux-image-amd64 busybox-static cpio kmod
+  # sanitizer build and the libFuzzer target
+  clang libclang-rt-14-dev
 )
 
 $SUDO apt-get update

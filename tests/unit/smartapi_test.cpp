@@ -119,9 +119,9 @@ TEST(IdentifyAtaDrive, ReadsModelSerialAndCapacityWithTheExactCommands) {
     Calls c = ControlsOf(*m);
     ASSERT_EQ(c.codes, (std::vector<uint32_t>{SMART_GET_VERSION, SMART_SEND_DRIVE_COMMAND, SMART_RCV_DRIVE_DATA}));
     ASSERT_EQ(c.inputs.size(), 2u);
-    EXPECT_EQ(c.inputs[0].cBufferSize, 0u);
+    EXPECT_EQ(uint32_t{c.inputs[0].cBufferSize}, 0u);
     EXPECT_EQ(Regs(c.inputs[0]), (std::vector<int>{0xD8, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0}));
-    EXPECT_EQ(c.inputs[1].cBufferSize, 512u);
+    EXPECT_EQ(uint32_t{c.inputs[1].cBufferSize}, 512u);
     EXPECT_EQ(Regs(c.inputs[1]), (std::vector<int>{0, 1, 1, 0, 0, 0xA0, 0xEC, 0}));
     EXPECT_EQ(c.inputs[1].bDriveNumber, 0);
 }
@@ -230,7 +230,7 @@ TEST(ReadSmartData, FullResultFromOneDrive) {
     ASSERT_EQ(c.inputs.size(), 4u);
     EXPECT_EQ(Regs(c.inputs[2]), (std::vector<int>{0xD0, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0}));
     EXPECT_EQ(Regs(c.inputs[3]), (std::vector<int>{0xD1, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0}));
-    EXPECT_EQ(c.inputs[2].cBufferSize, 512u);
+    EXPECT_EQ(uint32_t{c.inputs[2].cBufferSize}, 512u);
 }
 
 TEST(ReadSmartData, RejectedEnableStillGivesAFullResult) {
@@ -328,14 +328,14 @@ TEST(ReadScsiSerial, ReadsTheUnitSerialNumberPage) {
     ASSERT_EQ(in.size(), 44u);
     SCSI_PASS_THROUGH spt{};
     std::memcpy(&spt, in.data(), sizeof spt);
-    EXPECT_EQ(spt.Length, 44);
+    EXPECT_EQ(uint32_t{spt.Length}, 44);
     EXPECT_EQ(spt.CdbLength, 6);
     EXPECT_EQ(spt.SenseInfoLength, 24);
     EXPECT_EQ(spt.DataIn, 1);
-    EXPECT_EQ(spt.DataTransferLength, 192u);
-    EXPECT_EQ(spt.TimeOutValue, 2u);
-    EXPECT_EQ(spt.DataBufferOffset, 76u);
-    EXPECT_EQ(spt.SenseInfoOffset, 44u);
+    EXPECT_EQ(uint32_t{spt.DataTransferLength}, 192u);
+    EXPECT_EQ(uint32_t{spt.TimeOutValue}, 2u);
+    EXPECT_EQ(uint32_t{spt.DataBufferOffset}, 76u);
+    EXPECT_EQ(uint32_t{spt.SenseInfoOffset}, 44u);
     const uint8_t cdb[16] = {0x12, 0x01, 0x80, 0x00, 0xC0};
     EXPECT_EQ(std::memcmp(spt.Cdb, cdb, 16), 0);
 }
