@@ -365,3 +365,20 @@ TEST(ReadScsiSerial, PageLengthBeyondTheBufferGivesAtMost188Bytes) {
     EXPECT_EQ(serial.size(), 188u);
     EXPECT_EQ(serial.back(), 'E');
 }
+
+TEST(ReadSmartData, ShortBlocksEndTheScanWhereTheDataEnds) {
+    // One entry's worth of attribute bytes, the rest of the answer zero; a
+    // threshold block that lists nothing.
+    auto m = Drive(Ide(R"("0": {"identify": {"model": "M"},
+                                "attributes": {"hex": "1000 05 3300 0a 0a 0100000000 00 00"},
+                                "thresholds": {"hex": "1000"}})"));
+    TSmartResult r;
+    std::string err;
+    ASSERT_TRUE(ReadSmartData(*m, 0, r, err)) << err;
+    ASSERT_EQ(r.AttributeCount, 1);
+    EXPECT_EQ(r.AttributeId[0], 5);
+    EXPECT_EQ(r.CurrentValue[0], 10);
+    EXPECT_EQ(r.ThresholdValue[0], 0);
+    EXPECT_EQ(r.AttributeStatus[0], "-");  // no threshold, not rated
+    EXPECT_EQ(r.ReallocatedSectors, 1);
+}
