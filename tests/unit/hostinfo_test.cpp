@@ -15,16 +15,6 @@ TEST(LocalIpAddress, FollowsTheResolver) {
     EXPECT_EQ(GetLocalIpAddress(*noSockets), "");
 }
 
-TEST(LocalIpAddress, HostNameIsCutToItsBuffer) {
-    // A 101-byte buffer holds 100 characters: a longer name is looked up cut short.
-    std::string longName(120, 'h');
-    std::string cut(100, 'h');
-    auto m = testsupport::Machine("{\"hostName\": \"" + longName + "\", \"hostAddresses\": [\"192.0.2.9\"]}");
-    EXPECT_EQ(GetLocalIpAddress(*m), "127.0.0.1");  // the sim resolves only the full name
-    auto c = testsupport::Machine("{\"hostName\": \"" + cut + "\", \"hostAddresses\": [\"192.0.2.9\"]}");
-    EXPECT_EQ(GetLocalIpAddress(*c), "192.0.2.9");
-}
-
 TEST(ReportNames, AreCutTo255CharactersAndEmptyWhenUnknown) {
     std::string longName(300, 'u');
     auto m = testsupport::Machine("{\"computerName\": \"PC1\", \"userName\": \"" + longName + "\"}");

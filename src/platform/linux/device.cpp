@@ -90,8 +90,9 @@ Handle LinuxPlatform::CreateFile(const std::string& path, uint32_t, uint32_t, ui
         int ssz = 0;
         if (::ioctl(f.fd, BLKSSZGET, &ssz) == 0 && ssz >= 512) f.sectorSize = static_cast<uint32_t>(ssz);
     } else {
-        // A file system's unbuffered unit is not known here; a page always fits it.
-        f.sectorSize = 4096;
+        // The sector; a file system that wants more refuses the read with EINVAL,
+        // and ReadFile then goes on buffered.
+        f.sectorSize = 512;
     }
     Handle h = nextHandle_++;
     handles_.emplace(h, std::move(f));
@@ -135,26 +136,9 @@ uint32_t LinuxPlatform::SetFilePointer(Handle h, int32_t low, int32_t* high, uin
     return static_cast<uint32_t>(static_cast<uint64_t>(target));
 }
 
-// Reads until the request is filled or the device ends. An error anywhere fails
-// the whole read: a raw-disk read is all or nothing except at the end.
-static bool ReadFully(int fd, uint8_t* buffer, size_t size, int64_t offset, size_t unit,
-                      bool direct, size_t& got, int& error) {
-    got = 0;
-    while (got < size) {
-        ssize_t n = ::pread(fd, buffer + got, size - got, offset + static_cast<int64_t>(got));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            return false;
-        }
-        if (n == 0) break;  // end of the device
-        got += static_cast<size_t>(n);
-        // An unbuffered read that stops off the unit can only have met the end.
-        if (direct && got % unit != 0) break;
-    }
-    return true;
-}
-
+// Reads until the request is filled or the device ends. A read the medium cuts
+// short is continued; an error anywhere fails the whole read: a raw-disk read is
+// all or nothing except at the end.
 bool LinuxPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* bytesRead) {
     if (bytesRead) *bytesRead = 0;
     OpenFile* f = Find(h);
@@ -162,53 +146,73 @@ bool LinuxPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* by
         lastError_ = EBADF;
         return false;
     }
-    if (size == 0) {
-        lastError_ = 0;
-        return true;
-    }
     const int64_t pos = f->position;
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t unit = f->direct ? f->sectorSize : 1;
+    const size_t memAlign = std::max<size_t>(unit, MemoryAlignment);
+    std::unique_ptr<uint8_t, FreeDeleter> bounce;
+    size_t bounceSize = 0;
+    // Without an unbuffered mode, drop the range from the page cache so the read
+    // goes to the medium, and again afterwards so it does not stay cached.
+    if (!f->direct) ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
     size_t got = 0;
     int error = 0;
-    if (f->direct) {
-        const size_t unit = f->sectorSize;
-        const bool fits = IsAligned(buffer, std::max<size_t>(unit, MemoryAlignment)) &&
-                          pos % static_cast<int64_t>(unit) == 0 && size % unit == 0;
-        if (fits) {
-            if (!ReadFully(f->fd, static_cast<uint8_t*>(buffer), size, pos, unit, true, got, error)) {
-                lastError_ = static_cast<uint32_t>(error);
-                return false;
-            }
+    while (got < size) {
+        const int64_t off = pos + static_cast<int64_t>(got);
+        const size_t want = size - got;
+        ssize_t n;
+        size_t usable;
+        if (!f->direct || (IsAligned(out + got, unit) && off % static_cast<int64_t>(unit) == 0 &&
+                           want % unit == 0)) {
+            n = ::pread(f->fd, out + got, want, off);
+            usable = n > 0 ? static_cast<size_t>(n) : 0;
         } else {
             // Unbuffered reads need aligned memory, offset and length: read the
             // enclosing units into a bounce buffer and copy the part asked for.
-            const int64_t start = pos - pos % static_cast<int64_t>(unit);
-            const size_t lead = static_cast<size_t>(pos - start);
-            const size_t span = (lead + size + unit - 1) / unit * unit;
-            std::unique_ptr<uint8_t, FreeDeleter> bounce(
-                static_cast<uint8_t*>(std::aligned_alloc(std::max<size_t>(unit, MemoryAlignment),
-                                                         (span + MemoryAlignment - 1) / MemoryAlignment * MemoryAlignment)));
-            if (!bounce) {
-                lastError_ = ENOMEM;
-                return false;
+            const int64_t start = off - off % static_cast<int64_t>(unit);
+            const size_t lead = static_cast<size_t>(off - start);
+            const size_t span = (lead + want + unit - 1) / unit * unit;
+            if (bounceSize < span) {
+                bounce.reset(static_cast<uint8_t*>(
+                    std::aligned_alloc(memAlign, (span + memAlign - 1) / memAlign * memAlign)));
+                bounceSize = bounce ? span : 0;
+                if (!bounce) {
+                    error = ENOMEM;
+                    break;
+                }
             }
-            size_t spanGot = 0;
-            if (!ReadFully(f->fd, bounce.get(), span, start, unit, true, spanGot, error)) {
-                lastError_ = static_cast<uint32_t>(error);
-                return false;
+            n = ::pread(f->fd, bounce.get(), span, start);
+            usable = n > 0 && static_cast<size_t>(n) > lead ? std::min(static_cast<size_t>(n) - lead, want) : 0;
+            if (usable) std::memcpy(out + got, bounce.get() + lead, usable);
+        }
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EINVAL && f->direct && !f->blockDevice) {
+                // The file system refuses unbuffered reads of this shape: go on
+                // buffered for this handle.
+                int flags = ::fcntl(f->fd, F_GETFL);
+                if (flags >= 0 && ::fcntl(f->fd, F_SETFL, flags & ~O_DIRECT) == 0) {
+                    f->direct = false;
+                    unit = 1;
+                    ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
+                    continue;
+                }
             }
-            got = spanGot > lead ? std::min<size_t>(spanGot - lead, size) : 0;
-            if (got) std::memcpy(buffer, bounce.get() + lead, got);
+            error = errno;
+            break;
         }
-    } else {
-        // No unbuffered mode here: drop the range from the page cache so the read
-        // goes to the medium, and again afterwards so it does not stay cached.
-        ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
-        bool ok = ReadFully(f->fd, static_cast<uint8_t*>(buffer), size, pos, 1, false, got, error);
-        ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
-        if (!ok) {
-            lastError_ = static_cast<uint32_t>(error);
-            return false;
+        if (n > 0 && usable == 0) {
+            // Data that stops before the offset asked for: not the end, not a read.
+            error = EIO;
+            break;
         }
+        if (usable == 0) break;  // the end of the device
+        got += usable;
+    }
+    if (!f->direct) ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
+    if (error) {
+        lastError_ = static_cast<uint32_t>(error);
+        return false;
     }
     f->position = pos + static_cast<int64_t>(got);
     if (bytesRead) *bytesRead = static_cast<uint32_t>(got);
