@@ -24,6 +24,10 @@ PACKAGES=(
   desktop-file-utils
   # screenshots
   xvfb xauth imagemagick
+  # SMART pass-through test: an emulated AHCI disk booting Debian's kernel from a busybox initramfs
+  qemu-system-x86 linux-image-amd64 busybox-static cpio kmod
+  # sanitizer build and the libFuzzer target
+  clang libclang-rt-14-dev
 )
 
 $SUDO apt-get update
