@@ -20,10 +20,16 @@ PACKAGES=(
   util-linux fdisk e2fsprogs libfuse3-dev fuse3
   # screenshots
   xvfb xauth imagemagick
+  # SMTP servers of the e-mail tests (the tests run `npm ci` into the build tree)
+  python3-aiosmtpd nodejs
 )
 
 $SUDO apt-get update
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+# NodeSource's nodejs carries npm and conflicts with Debian's npm package, so npm is
+# asked for only when nodejs came without it.
+command -v npm >/dev/null 2>&1 ||
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends npm
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
