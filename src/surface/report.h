@@ -32,12 +32,13 @@ std::vector<std::string> BuildSurfaceReport(const SurfaceReportInput& in);
 using LocalClock = std::function<std::tm()>;
 std::tm LocalTimeNow();
 
+// The user's locale from the environment, or the classic one when the environment
+// names a locale the system does not have.
+std::locale UserLocale();
+
 // The report's date line: the short date, one space, the long time, each in the
 // given locale's format (%x and %X). The clock is read twice, date first, then time,
 // as two separate readings.
 std::string ReportDateTime(const LocalClock& clock = LocalTimeNow,
-                           const std::locale& locale = std::locale::classic());
+                           const std::locale& locale = UserLocale());
 
-// The user's locale from the environment, or the classic one when the environment
-// names a locale the system does not have.
-std::locale UserLocale();

@@ -149,9 +149,18 @@ std::string RfcDate(std::time_t t) {
     static const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::tm local{};
+    std::tm local{}, utc{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+    gmtime_s(&utc, &t);
+#else
     localtime_r(&t, &local);
-    const long offset = local.tm_gmtoff / 60;
+    gmtime_r(&t, &utc);
+#endif
+    // The zone offset from the two breakdowns, which differ by less than a day.
+    int days = local.tm_yday - utc.tm_yday;
+    if (local.tm_year != utc.tm_year) days = local.tm_year > utc.tm_year ? 1 : -1;
+    const long offset = (days * 24L + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min;
     const long absOffset = offset < 0 ? -offset : offset;
     char text[64];
     std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 #include <stdexcept>
 
@@ -196,6 +197,43 @@ TEST(MailDelivery, FailuresLogOneLineAndStillHangUp) {
     EXPECT_EQ(Deliver(silent),
               (std::vector<std::string>{"Sending email", "Error on sending email: timed out"}));
     EXPECT_EQ(silent.disconnects, 1);
+}
+
+}  // namespace
+
+namespace {
+
+class ZoneSetting {
+public:
+    explicit ZoneSetting(const char* tz) {
+        if (const char* old = std::getenv("TZ")) old_ = old, had_ = true;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~ZoneSetting() {
+        if (had_) ::setenv("TZ", old_.c_str(), 1); else ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::string old_;
+    bool had_ = false;
+};
+
+// The zone offset must survive a local date on the other side of a year boundary.
+TEST(MailMessage, DateHeaderCarriesTheLocalZoneOffset) {
+    {
+        ZoneSetting z("UTC0");
+        EXPECT_EQ(RfcDate(0), "Thu, 01 Jan 1970 00:00:00 +0000");
+    }
+    {
+        ZoneSetting z("<+0530>-5:30");
+        EXPECT_EQ(RfcDate(0), "Thu, 01 Jan 1970 05:30:00 +0530");
+    }
+    {
+        ZoneSetting z("<-03>3");
+        EXPECT_EQ(RfcDate(0), "Wed, 31 Dec 1969 21:00:00 -0300");
+    }
 }
 
 }  // namespace
