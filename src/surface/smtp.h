@@ -12,8 +12,13 @@
 
 namespace net { class TcpConnection; }
 
-// Every failure of a delivery. The text is shown to the user: "timed out", the
-// system's text ("Connection refused"), or the server's reply ("550 5.1.0 ...").
+// Every failure of a delivery; its text is what the user reads:
+// - "timed out": no connection, reply or room to send within the time-out;
+// - the system's text of a socket error ("Connection refused");
+// - "Host \"name\" not found: " and the resolver's text;
+// - a refused command: the server's reply, code and text ("550 5.7.1 Sender rejected");
+// - "Connection closed by the server", "Malformed reply from the server: " and the
+//   line, "The server's reply is too long", "No recipient address given".
 class SmtpError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -184,7 +184,7 @@ TEST_P(RealServer, SendsWithoutLoggingInWhenLoginIsNotOfferedOrNoUserIsGiven) {
     }
 }
 
-TEST_P(RealServer, RefusedLoginAndRejectedSenderEachGiveOneErrorLineAndNoMail) {
+TEST_P(RealServer, RefusedLoginRejectedSenderAndNoRecipientEachGiveOneErrorLineAndNoMail) {
     Start({"--reject-sender", "scandor@bench.example"});
     const auto report = SampleReport(0);
 
@@ -199,6 +199,10 @@ TEST_P(RealServer, RefusedLoginAndRejectedSenderEachGiveOneErrorLineAndNoMail) {
     EXPECT_EQ(log[1].rfind("Error on sending email: 550", 0), 0u) << log[1];
     EXPECT_NE(log[1].find("Sender rejected"), std::string::npos) << log[1];
     EXPECT_FALSE(sender_.Connected());
+
+    MailFields nobody = Fields("");
+    nobody.recipients = " , ";
+    EXPECT_EQ(Deliver(nobody, report).back(), "Error on sending email: No recipient address given");
 
     EXPECT_TRUE(ReadReceived(out_).empty());
 }
