@@ -28,10 +28,16 @@ PACKAGES=(
   qemu-system-x86 linux-image-amd64 busybox-static cpio kmod
   # sanitizer build and the libFuzzer target
   clang libclang-rt-14-dev
+  # SMTP servers of the e-mail tests (the tests run `npm ci` into the build tree)
+  python3-aiosmtpd nodejs
 )
 
 $SUDO apt-get update
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+# NodeSource's nodejs carries npm and conflicts with Debian's npm package, so npm is
+# asked for only when nodejs came without it.
+command -v npm >/dev/null 2>&1 ||
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends npm
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
