@@ -1,0 +1,139 @@
+#include "options.h"
+
+#include <cctype>
+
+namespace cli {
+
+namespace {
+
+bool IsOption(const std::string& a) { return a.size() > 1 && a[0] == '-'; }
+
+}  // namespace
+
+bool ParseDriveNumber(const std::string& text, int& number) {
+    if (text.empty() || text.size() > 4) return false;
+    int n = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        n = n * 10 + (c - '0');
+    }
+    number = n;
+    return true;
+}
+
+char FloppyLetter(const std::string& target) {
+    std::string t = target;
+    if (t.size() >= 4 && t.compare(0, 4, "\\\\.\\") == 0) t = t.substr(4);
+    if (t.size() == 3 && t[2] == '\\') t.pop_back();
+    if (t.size() != 2 || t[1] != ':') return 0;
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
+    return letter == 'A' || letter == 'B' ? letter : 0;
+}
+
+Options ParseOptions(const std::vector<std::string>& args) {
+    Options o;
+    std::vector<std::string> words;
+    bool optionsEnded = false;
+    bool smartFlag = false;
+    for (const std::string& a : args) {
+        if (optionsEnded || !IsOption(a)) {
+            words.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--help" || a == "-h") {
+            o.command = Command::Help;
+            return o;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--smart") {
+            smartFlag = true;
+        } else if (a == "--email") {
+            o.email = true;
+        } else {
+            o.error = "unknown option '" + a + "'";
+            return o;
+        }
+    }
+    if (words.empty()) {
+        o.error = "no command given";
+        return o;
+    }
+    const std::string& cmd = words[0];
+    const size_t operands = words.size() - 1;
+    if (cmd == "help") {
+        o.command = Command::Help;
+        return o;
+    }
+    if (cmd == "list") {
+        o.command = Command::List;
+        o.smartList = smartFlag;
+        if (operands != 0) o.error = "list takes no operand";
+    } else if (cmd == "smart") {
+        o.command = Command::Smart;
+        if (operands != 1) {
+            o.error = "smart takes one drive number";
+        } else if (!ParseDriveNumber(words[1], o.driveNumber)) {
+            o.error = "'" + words[1] + "' is no drive number";
+        } else {
+            o.target = words[1];
+        }
+    } else if (cmd == "surface") {
+        o.command = Command::Surface;
+        if (operands != 1) {
+            o.error = "surface takes one drive number, floppy drive or path";
+        } else {
+            o.target = words[1];
+            if (!ParseDriveNumber(o.target, o.driveNumber)) o.driveNumber = -1;
+        }
+    } else {
+        o.error = "unknown command '" + cmd + "'";
+        return o;
+    }
+    if (o.error.empty() && smartFlag && o.command != Command::List) o.error = "--smart belongs to list";
+    if (o.error.empty() && o.email && o.command != Command::Surface) o.error = "--email belongs to surface";
+    return o;
+}
+
+const char* HelpText() {
+    return R"(Usage: scandor-cli COMMAND [OPTIONS]
+
+Free KAVENO Scandor on the command line: the same drive list, S.M.A.R.T. test and
+sector surface test as the window. Drives are only ever read.
+
+Commands:
+  list [--smart]        The drive list of the sector test (with --smart: of the
+                        S.M.A.R.T. test), one line per drive, TAB-separated:
+                        number (A: or B: for a floppy), device path, caption,
+                        interface type (- when unknown).
+  smart N               The S.M.A.R.T. test of physical drive N; prints the report
+                        that "Print Report" writes.
+  surface N|PATH [--email]
+                        The surface test of physical drive N, a floppy drive (A:,
+                        B:) or an image file or device node given by its absolute
+                        path; prints the 19-line report. With --email the report
+                        is also sent with the saved e-mail settings, and the
+                        delivery lines follow the report.
+                        While stderr is a terminal, one progress line rewrites
+                        itself there. Ctrl-C (or SIGTERM) stops the test after the
+                        block being read, and the report is still printed; a second
+                        Ctrl-C ends the program at once.
+  help, --help, -h      This text.
+
+Options:
+  --json                Print one JSON document instead of text (schema in the
+                        README, section "scandor-cli").
+
+Exit codes:
+  0    healthy: no failing or failed attribute, no unreadable block
+  1    problems found: a failing or failed attribute, an unreadable block
+  2    usage error
+  3    the device could not be opened or read at all (also: no drive listed,
+       a drive without S.M.A.R.T. answers, an empty sector range)
+  130  surface: stopped by Ctrl-C or SIGTERM before any problem was found
+
+The environment variable SCANDOR_MACHINE names a simulated machine
+(docs/machine-manifest.md) to run on instead of the real one.
+)";
+}
+
+}  // namespace cli
