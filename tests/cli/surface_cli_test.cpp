@@ -1,0 +1,263 @@
+// scandor-cli's usage, help and surface command, run as a process on simulated machines.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_process.h"
+#include "linux/devices.h"
+
+using clitest::CliProcess;
+using clitest::CliResult;
+using clitest::RunCli;
+using nlohmann::json;
+
+namespace {
+
+constexpr int64_t Mib = 1048576;
+
+class SurfaceCli : public ::testing::Test {
+protected:
+    // A machine with the drives given, plus the facts the report prints.
+    std::string Machine(const json& drives, const json& extra = json::object()) {
+        json m = {{"computerName", "BOX"},
+                  {"userName", "ann"},
+                  {"hostAddresses", {"10.0.0.5"}},
+                  {"clock", {{"start", 1000}, {"msPerRead", 1}}},
+                  {"drives", drives}};
+        m.update(extra);
+        const std::string path = dir_ / ("machine" + std::to_string(++count_) + ".json");
+        std::ofstream(path) << m.dump(2);
+        return path;
+    }
+    static json Disk(int n, int64_t size) {
+        return {{"path", "\\\\.\\PhysicalDrive" + std::to_string(n)},
+                {"size", size},
+                {"wmi", {{"Model", "SimDisk " + std::to_string(n)}, {"InterfaceType", "IDE"}}}};
+    }
+    static json Parse(const CliResult& r) {
+        json j = json::parse(r.out, nullptr, false);
+        EXPECT_FALSE(j.is_discarded()) << r.out;
+        return j;
+    }
+
+    devtest::TempDir dir_;
+    int count_ = 0;
+};
+
+TEST_F(SurfaceCli, HelpNamesEveryCommandAndExitCode) {
+    for (const char* flag : {"--help", "-h", "help"}) {
+        CliResult r = RunCli({flag}, "");
+        EXPECT_EQ(r.code, 0) << flag;
+        for (const char* word : {"list [--smart]", "smart N", "surface N|PATH [--email]", "--json", "Exit codes",
+                                 "  2    usage error", "  3    the device could not be opened"})
+            EXPECT_NE(r.out.find(word), std::string::npos) << flag << ": " << word;
+    }
+}
+
+TEST_F(SurfaceCli, UsageErrorsExitTwoWithoutTouchingAnyDrive) {
+    // A machine whose only drive cannot even be opened: a usage error must come first.
+    const std::string m = Machine(json::array({{{"path", "\\\\.\\PhysicalDrive0"}, {"failOpen", 5}}}));
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"surface"},
+        {"surface", "0", "1"},
+        {"smart"},
+        {"smart", "x"},
+        {"smart", "-1"},
+        {"list", "extra"},
+        {"list", "--verbose"},
+        {"surface", "0", "--smart"},
+        {"list", "--email"},
+        {"smart", "0", "--email"},
+    };
+    for (const auto& args : cases) {
+        CliResult r = RunCli(args, m);
+        std::string shown;
+        for (const auto& a : args) shown += a + " ";
+        EXPECT_EQ(r.code, 2) << shown;
+        EXPECT_TRUE(r.out.empty()) << shown;
+        EXPECT_NE(r.err.find("Try 'scandor-cli --help'"), std::string::npos) << shown;
+    }
+    CliResult r = RunCli({"--json", "surface"}, m);
+    EXPECT_EQ(r.code, 2);
+    json j = Parse(r);
+    EXPECT_EQ(j["exitCode"], 2);
+    EXPECT_EQ(j["command"], "surface");
+    EXPECT_FALSE(j["error"].get<std::string>().empty());
+}
+
+TEST_F(SurfaceCli, HealthyDrivePrintsTheNineteenLinesAndExitsZero) {
+    const std::string m = Machine(json::array({Disk(0, 10 * Mib)}));
+    CliResult r = RunCli({"surface", "0"}, m);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << "no progress line when stderr is no terminal: " << r.err;
+    const std::vector<std::string> lines = r.Lines();
+    ASSERT_EQ(lines.size(), 19u) << r.out;
+    EXPECT_EQ(lines[0], "Drive Test Report");
+    EXPECT_EQ(lines[3], "Drives IOCTL Name: \\\\.\\PhysicalDrive0");
+    EXPECT_EQ(lines[4], "Drives Real Name: SimDisk 0 10.00 MBytes ");
+    EXPECT_EQ(lines[6], "Computer: BOX");
+    EXPECT_EQ(lines[7], "User: ann");
+    EXPECT_EQ(lines[8], "IP: 10.0.0.5");
+    EXPECT_EQ(lines[10], "Start Sector: 0");
+    EXPECT_EQ(lines[11], "End Sector: 20480");
+    EXPECT_EQ(lines[12], "Test stops @ sector: 20480");
+    EXPECT_EQ(lines[14], "Sector Read Errors: 0");
+    EXPECT_EQ(lines[15], ":-)");
+
+    // The same facts as JSON.
+    r = RunCli({"surface", "--json", "0"}, m);
+    EXPECT_EQ(r.code, 0);
+    json j = Parse(r);
+    EXPECT_EQ(j["command"], "surface");
+    EXPECT_EQ(j["device"]["path"], "\\\\.\\PhysicalDrive0");
+    EXPECT_EQ(j["device"]["kind"], "physical");
+    EXPECT_EQ(j["device"]["number"], 0);
+    EXPECT_EQ(j["startSector"], 0);
+    EXPECT_EQ(j["endSector"], 20480);
+    EXPECT_EQ(j["stopSector"], 20480);
+    EXPECT_EQ(j["blocksRead"], 160);
+    EXPECT_EQ(j["errorCount"], 0);
+    EXPECT_TRUE(j["errorSectors"].empty());
+    EXPECT_EQ(j["aborted"], false);
+    EXPECT_EQ(j["exitCode"], 0);
+    EXPECT_EQ(j["report"].size(), 19u);
+    EXPECT_EQ(j["report"][12], "Test stops @ sector: 20480");
+    EXPECT_FALSE(j.contains("email"));
+}
+
+TEST_F(SurfaceCli, UnreadableBlocksAreCountedOnceEachAndExitOne) {
+    // Two bad sectors in one block, one in another, and a partition that starts at 1 MiB.
+    json disk = Disk(2, 8 * Mib);
+    disk["unreadable"] = json::array({{{"offset", 2048 * 512}, {"length", 512}},
+                                      {{"offset", 2100 * 512}, {"length", 1024}},
+                                      {{"offset", 5000 * 512}, {"length", 512}}});
+    disk["partitionInfo"] = {{"startingOffset", Mib}, {"partitionLength", 6 * Mib + 100}};
+    const std::string m = Machine(json::array({disk}));
+    CliResult r = RunCli({"surface", "2"}, m);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Sector Error @: 2048\nSector Error @: 4992\n");
+    const std::vector<std::string> lines = r.Lines();
+    ASSERT_EQ(lines.size(), 19u);
+    EXPECT_EQ(lines[4], "Drives Real Name: SimDisk 2 6.00 MBytes ");
+    // The range as the drive list's double click gives it; reading still starts at 0.
+    EXPECT_EQ(lines[10], "Start Sector: 2048");
+    EXPECT_EQ(lines[11], "End Sector: 14336");
+    EXPECT_EQ(lines[12], "Test stops @ sector: 14336");
+    EXPECT_EQ(lines[14], "Sector Read Errors: 2");
+    EXPECT_EQ(lines[15], ":(");
+
+    r = RunCli({"--json", "surface", "\\\\.\\physicaldrive2"}, m);
+    EXPECT_EQ(r.code, 1);
+    json j = Parse(r);
+    EXPECT_EQ(j["errorSectors"], json::array({2048, 4992}));
+    EXPECT_EQ(j["errorCount"], 2);
+    EXPECT_EQ(j["exitCode"], 1);
+}
+
+TEST_F(SurfaceCli, FloppyAndImageFileRanges) {
+    const std::string m = Machine(json::array({{{"path", "\\\\.\\A:"}, {"size", 1474560}},
+                                               {{"path", "/images/odd.img"}, {"size", 1000000}}}));
+    for (const char* name : {"A:", "a:", "A:\\", "\\\\.\\A:"}) {
+        CliResult r = RunCli({"surface", name}, m);
+        EXPECT_EQ(r.code, 0) << name << r.err;
+        const auto lines = r.Lines();
+        ASSERT_EQ(lines.size(), 19u) << name;
+        EXPECT_EQ(lines[3], "Drives IOCTL Name: \\\\.\\A:");
+        EXPECT_EQ(lines[4], "Drives Real Name: A:\\");
+        EXPECT_EQ(lines[11], "End Sector: 2880");
+        EXPECT_EQ(lines[12], "Test stops @ sector: 2944");
+    }
+    CliResult r = RunCli({"surface", "--json", "/images/odd.img"}, m);
+    EXPECT_EQ(r.code, 0) << r.err;
+    json j = Parse(r);
+    EXPECT_EQ(j["device"]["kind"], "physical");
+    EXPECT_TRUE(j["device"]["number"].is_null());
+    EXPECT_EQ(j["device"]["name"], "/images/odd.img 976.56 KBytes ");
+    // The last block is requested in full although the range ends inside it.
+    EXPECT_EQ(j["endSector"], 1953);
+    EXPECT_EQ(j["stopSector"], 2048);
+}
+
+TEST_F(SurfaceCli, DevicesThatCannotBeReadAtAllExitThree) {
+    json dead = Disk(1, 4 * Mib);
+    dead["unreadable"] = json::array({{{"offset", 0}, {"length", 4 * Mib}}});
+    json empty = Disk(3, 0);
+    const std::string m = Machine(json::array({{{"path", "\\\\.\\PhysicalDrive0"}, {"failOpen", 5}}, dead, empty}),
+                                  {{"errors", {{"5", "Access is denied."}}}});
+    struct Case { std::string target, err; };
+    for (const Case& c : {Case{"0", "cannot open \\\\.\\PhysicalDrive0: Access is denied"},
+                          Case{"7", "cannot open \\\\.\\PhysicalDrive7"},
+                          Case{"/no/such.img", "cannot open /no/such.img"},
+                          Case{"3", "There are no readable data"}}) {
+        CliResult r = RunCli({"surface", c.target}, m);
+        EXPECT_EQ(r.code, 3) << c.target;
+        EXPECT_TRUE(r.out.empty()) << c.target << ": no report for a drive that was never read";
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.target << ": " << r.err;
+        r = RunCli({"--json", "surface", c.target}, m);
+        EXPECT_EQ(r.code, 3);
+        json j = Parse(r);
+        EXPECT_EQ(j["exitCode"], 3);
+        EXPECT_NE(j["error"].get<std::string>().find(c.err), std::string::npos) << c.target;
+    }
+    // Every block failed: the report is written, and the drive counts as unreadable.
+    CliResult r = RunCli({"--json", "surface", "1"}, m);
+    EXPECT_EQ(r.code, 3);
+    json j = Parse(r);
+    EXPECT_EQ(j["errorCount"], 64);
+    EXPECT_EQ(j["blocksRead"], 64);
+    EXPECT_EQ(j["report"][14], "Sector Read Errors: 64");
+}
+
+TEST_F(SurfaceCli, CtrlCStopsAfterTheBlockAndStillReports) {
+    // 1 TB takes the simulated reader minutes: only the signal can end the run early.
+    const int64_t size = 1000LL * 1000 * Mib;
+    const std::string m = Machine(json::array({Disk(0, size)}));
+    CliProcess p({"surface", "0"}, m, /*ptyErr=*/true);
+    ASSERT_TRUE(p.started());
+    // The progress line: percentage, sector, speed by the simulated clock (one
+    // 64 KiB block per millisecond), remaining time once estimated.
+    const auto estimated = [](const std::string& e) {
+        for (size_t at = e.find("remaining "); at != std::string::npos; at = e.find("remaining ", at + 1))
+            if (at + 10 < e.size() && std::isdigit(static_cast<unsigned char>(e[at + 10]))) return true;
+        return false;
+    };
+    ASSERT_TRUE(p.WaitForErr(estimated, 20000));
+    p.Signal(SIGINT);
+    CliResult r = p.Finish(20000);
+    EXPECT_EQ(r.code, 130) << r.err;
+    EXPECT_EQ(r.err.rfind("\r0%  sector 0 of 2048000000  62.50 MB/s  remaining -", 0), 0u) << r.err.substr(0, 200);
+    EXPECT_NE(r.err.find("62.50 MB/s  remaining 4 h 26 min"), std::string::npos) << "1/128 ms per sector";
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 19u) << r.out;
+    EXPECT_EQ(lines[11], "End Sector: 2048000000");
+    ASSERT_EQ(lines[12].rfind("Test stops @ sector: ", 0), 0u);
+    const int64_t stop = std::stoll(lines[12].substr(21));
+    EXPECT_GT(stop, 0);
+    EXPECT_LT(stop, 2048000000);
+    EXPECT_EQ(stop % 128, 0);
+    EXPECT_EQ(lines[15], ":-)");
+}
+
+TEST_F(SurfaceCli, CtrlCAfterAnErrorExitsOneWithTheErrorInTheJson) {
+    json disk = Disk(0, 1000LL * 1000 * Mib);
+    disk["unreadable"] = json::array({{{"offset", 128 * 512}, {"length", 512}}});
+    const std::string m = Machine(json::array({disk}));
+    CliProcess p({"--json", "surface", "0"}, m);
+    ASSERT_TRUE(p.started());
+    ASSERT_TRUE(p.WaitForErr([](const std::string& e) { return e.find("Sector Error @: 128\n") != std::string::npos; },
+                             20000));
+    p.Signal(SIGINT);
+    CliResult r = p.Finish(20000);
+    EXPECT_EQ(r.code, 1);
+    json j = Parse(r);
+    EXPECT_EQ(j["aborted"], true);
+    EXPECT_EQ(j["errorSectors"], json::array({128}));
+    EXPECT_LT(j["stopSector"].get<int64_t>(), j["endSector"].get<int64_t>());
+    EXPECT_EQ(j["blocksRead"].get<int64_t>(), j["stopSector"].get<int64_t>() / 128 + 1);
+    EXPECT_EQ(j["report"][12], "Test stops @ sector: " + std::to_string(j["stopSector"].get<int64_t>()));
+}
+
+}  // namespace
