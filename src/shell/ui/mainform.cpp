@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <exception>
 
+#include "drive/drivelist.h"
 #include "drive/harddrive.h"
 #include "drive/usersystem.h"
 #include "platform/platform.h"
@@ -201,6 +202,7 @@ void TMainForm::SmarttestButtonClick() {
     TestMode = 1;
     ui->DrivesListView->clear();
     PumpMessages();
+    ListDrivesForSmartTest();
     PumpMessages();
     ShowPage(0);
     PumpMessages();
@@ -210,6 +212,7 @@ void TMainForm::sectortestbuttonClick() {
     TestMode = 2;
     ui->DrivesListView->clear();
     PumpMessages();
+    ListDrivesForSectorTest();
     PumpMessages();
     ShowPage(0);
 }
@@ -310,14 +313,36 @@ void TMainForm::TntSpeedButton5Click() {
     ShowPage(0);
     ui->DrivesListView->clear();
     PumpMessages();
+    ListDrivesForSmartTest();
     PumpMessages();
 }
 
 void TMainForm::TntSpeedButton9Click() {}
 
-void TMainForm::ListDrivesForSectorTest() {}
+void TMainForm::FillDriveList(bool smart) {
+    DriveListCallbacks cb;
+    cb.log = [this](const std::string& line) { LogProcessInfo(QString::fromStdString(line)); };
+    cb.pump = [this] { PumpMessages(); };
+    cb.add = [this](const DriveListEntry& entry) {
+        auto* item = new QListWidgetItem(QString::fromStdString(entry.caption), ui->DrivesListView);
+        if (entry.imageIndex >= 0 && entry.imageIndex < driveImages_.size())
+            item->setIcon(driveImages_[entry.imageIndex]);
+        if (entry.record) AttachRecord(item, entry.record);
+    };
+    cb.informationBox = [this](const std::string& text, const std::string& caption) {
+        dialogs_->MessageBox(this, QString::fromStdString(text), QString::fromStdString(caption),
+                             Dialogs::Information);
+    };
+    TDriveList list(platform_, *userSystem_, messages_, std::move(cb));
+    if (smart)
+        list.ListDrivesForSmartTest();
+    else
+        list.ListDrivesForSectorTest();
+}
 
-void TMainForm::ListDrivesForSmartTest() {}
+void TMainForm::ListDrivesForSectorTest() { FillDriveList(false); }
+
+void TMainForm::ListDrivesForSmartTest() { FillDriveList(true); }
 
 void TMainForm::CreateAutostartEntries1Click() {
     ShowPage(7);

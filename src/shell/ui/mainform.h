@@ -3,6 +3,8 @@
 // pumping events; nested handlers only set AbortRequested.
 #pragma once
 
+#include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
@@ -101,6 +103,7 @@ private:
     void ShowAfterEmailPage();
     void ListDrivesForSectorTest();
     void ListDrivesForSmartTest();
+    void FillDriveList(bool smart);
     // The record of the selected drive-list item, or nullptr.
     std::shared_ptr<TBigDriveInformation> SelectedRecord() const;
 
@@ -120,4 +123,5 @@ private:
     TInfoFormSalvex* infoSalvex_ = nullptr;
     TInfoFormScandor* infoScandor_ = nullptr;
     bool surfaceRunning_ = false;
+    QList<QIcon> driveImages_;
 };
