@@ -1,14 +1,11 @@
 // scandor-cli's usage, help and surface command, run as a process on simulated machines.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <nlohmann/json.hpp>
-
-#include "cli/cli_process.h"
-#include "linux/devices.h"
+#include "cli/cli_fixture.h"
 
 using clitest::CliProcess;
 using clitest::CliResult;
+using clitest::Disk;
 using clitest::RunCli;
 using nlohmann::json;
 
@@ -16,34 +13,7 @@ namespace {
 
 constexpr int64_t Mib = 1048576;
 
-class SurfaceCli : public ::testing::Test {
-protected:
-    // A machine with the drives given, plus the facts the report prints.
-    std::string Machine(const json& drives, const json& extra = json::object()) {
-        json m = {{"computerName", "BOX"},
-                  {"userName", "ann"},
-                  {"hostAddresses", {"10.0.0.5"}},
-                  {"clock", {{"start", 1000}, {"msPerRead", 1}}},
-                  {"drives", drives}};
-        m.update(extra);
-        const std::string path = dir_ / ("machine" + std::to_string(++count_) + ".json");
-        std::ofstream(path) << m.dump(2);
-        return path;
-    }
-    static json Disk(int n, int64_t size) {
-        return {{"path", "\\\\.\\PhysicalDrive" + std::to_string(n)},
-                {"size", size},
-                {"wmi", {{"Model", "SimDisk " + std::to_string(n)}, {"InterfaceType", "IDE"}}}};
-    }
-    static json Parse(const CliResult& r) {
-        json j = json::parse(r.out, nullptr, false);
-        EXPECT_FALSE(j.is_discarded()) << r.out;
-        return j;
-    }
-
-    devtest::TempDir dir_;
-    int count_ = 0;
-};
+using SurfaceCli = clitest::CliTest;
 
 TEST_F(SurfaceCli, HelpNamesEveryCommandAndExitCode) {
     for (const char* flag : {"--help", "-h", "help"}) {

@@ -2,6 +2,5 @@
 #include "commands.h"
 
 namespace cli {
-int ListCommand(platform::Platform&, const Options& o) { return Fail(o, "list", ExitUsage, "list is not built yet"); }
 int SmartCommand(platform::Platform&, const Options& o) { return Fail(o, "smart", ExitUsage, "smart is not built yet"); }
 }  // namespace cli
