@@ -18,6 +18,7 @@
 #include "shell/autostart.h"
 #include "shell/settings.h"
 #include "shell/ui/dialogs.h"
+#include "shell/ui/driveimages.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
 #include "shell/ui/translationapply.h"
@@ -58,6 +59,7 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
 
     // The tray icon takes the application title as it is before the window
     // renames the program; it stays hidden, only its tooltip is kept current.
+    setWindowIcon(ProgramIcon());
     inTrayIcon = new QSystemTrayIcon(windowIcon(), this);
     inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
     SetTrayHint(QApplication::applicationDisplayName());
