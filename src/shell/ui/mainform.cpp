@@ -60,6 +60,7 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     // The tray icon takes the application title as it is before the window
     // renames the program; it stays hidden, only its tooltip is kept current.
     setWindowIcon(ProgramIcon());
+    driveImages_ = DrivesImageList();
     inTrayIcon = new QSystemTrayIcon(windowIcon(), this);
     inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
     SetTrayHint(QApplication::applicationDisplayName());
