@@ -12,14 +12,18 @@
 
 #include "drive/drivelist.h"
 #include "drive/harddrive.h"
+#include "drive/hostinfo.h"
 #include "drive/usersystem.h"
 #include "platform/platform.h"
 #include "shell/autostart.h"
 #include "shell/settings.h"
 #include "shell/ui/dialogs.h"
+#include "shell/ui/driveimages.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
 #include "shell/ui/translationapply.h"
+#include "surface/maildelivery.h"
+#include "surface/report.h"
 #include "surface/surfacerun.h"
 #include "ui_mainform.h"
 
@@ -55,6 +59,8 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
 
     // The tray icon takes the application title as it is before the window
     // renames the program; it stays hidden, only its tooltip is kept current.
+    setWindowIcon(ProgramIcon());
+    driveImages_ = DrivesImageList();
     inTrayIcon = new QSystemTrayIcon(windowIcon(), this);
     inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
     SetTrayHint(QApplication::applicationDisplayName());
@@ -295,8 +301,45 @@ void TMainForm::TntBitBtn1Click() {
     TSurfaceRun run(platform_, std::move(cb));
     SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector);
     if (!result.opened) return;
+    WriteSurfaceReport(*record, result);
     ShowPage(3);
     PumpMessages();
+    // Also after an abort, and also when the window was closed during the run.
+    if (ui->sendemailceckbox->isChecked()) SendReport();
+}
+
+void TMainForm::WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result) {
+    SurfaceReportInput in;
+    in.devicePath = record.DevicePath;
+    in.displayName = record.DisplayName;
+    in.startSector = StartSector;
+    in.endSector = EndSector;
+    in.currentSector = result.CurrentSector;
+    in.errorCount = result.ErrorCount;
+    in.dateTime = ReportDateTime();
+    in.computerName = ComputerNameForReport(platform_);
+    in.userName = UserNameForReport(platform_);
+    in.ipAddress = GetLocalIpAddress(platform_);
+    QStringList lines;
+    for (const auto& line : BuildSurfaceReport(in)) lines << QString::fromStdString(line);
+    ui->Report->setPlainText(lines.join('\n'));
+}
+
+void TMainForm::SendReport() {
+    MailFields fields;
+    fields.host = ui->HostEdit->text().toStdString();
+    fields.userName = ui->UsernameEdit->text().toStdString();
+    fields.password = ui->PasswordEdit->text().toStdString();
+    fields.from = ui->EMailFromEdit->text().toStdString();
+    fields.recipients = ui->EMailEdit->text().toStdString();
+    std::vector<std::string> lines;
+    for (const QString& line : ui->Report->toPlainText().split('\n')) lines.push_back(line.toStdString());
+    SmtpMailSender smtp;
+    MailSender& sender = mailSender_ ? *mailSender_ : smtp;
+    // The delivery blocks the window; its lines go straight into the log.
+    SendReportByEmail(fields, lines,
+                      [this](const std::string& line) { ui->ProcessInfo->appendPlainText(QString::fromStdString(line)); },
+                      sender);
 }
 
 void TMainForm::TntSpeedButton1Click() { AbortRequested = true; }

@@ -20,6 +20,7 @@ namespace Ui { class TMainForm; }
 class Dialogs;
 class TUserSystem;
 class QLabel;
+class MailSender;
 class QSystemTrayIcon;
 class TInfoFormSalvex;
 class TInfoFormScandor;
@@ -53,6 +54,8 @@ public:
     void SetTrayHint(const QString& hint);
     QString TrayHint() const { return trayHint_; }
     int TrayHintUpdates() const { return trayHintUpdates_; }
+    // The e-mail client; tests put a stand-in here. nullptr means the real one.
+    void SetMailSender(MailSender* sender) { mailSender_ = sender; }
     translation::TTranslatorDispatcher& TranslatorDispatcher() { return TranslatorDispatcher1; }
     translation::TTranslator& Translator() { return *Translator1; }
 
@@ -104,6 +107,8 @@ private:
     void ListDrivesForSectorTest();
     void ListDrivesForSmartTest();
     void FillDriveList(bool smart);
+    void WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result);
+    void SendReport();
     // The record of the selected drive-list item, or nullptr.
     std::shared_ptr<TBigDriveInformation> SelectedRecord() const;
 
@@ -124,4 +129,5 @@ private:
     TInfoFormScandor* infoScandor_ = nullptr;
     bool surfaceRunning_ = false;
     QList<QIcon> driveImages_;
+    MailSender* mailSender_ = nullptr;
 };
