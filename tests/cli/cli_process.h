@@ -38,7 +38,12 @@ public:
         if (::pipe(out) != 0) return;
         int errSlave = -1;
         if (ptyErr) {
-            if (::openpty(&err[0], &errSlave, nullptr, nullptr, nullptr) != 0) return;
+            if (::openpty(&err[0], &errSlave, nullptr, nullptr, nullptr) != 0) {
+                ::close(out[0]);
+                ::close(out[1]);
+                noPty_ = true;
+                return;
+            }
             err[1] = errSlave;
         } else if (::pipe(err) != 0) {
             return;
@@ -80,6 +85,7 @@ public:
     CliProcess& operator=(const CliProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    bool noPty() const { return noPty_; }
     void Signal(int sig) { ::kill(pid_, sig); }
 
     // Reads both streams until stderr satisfies the condition or the time is up.
@@ -139,6 +145,7 @@ private:
     pid_t pid_ = -1;
     int outFd_ = -1, errFd_ = -1;
     bool waited_ = false;
+    bool noPty_ = false;
     CliResult result_;
 };
 
