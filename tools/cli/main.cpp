@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return cli::Fail(o, CommandName(o.command), cli::ExitUnreadable, std::string("no machine: ") + e.what());
     }
-    InstallAbortHandlers();
+    // Only the surface test has a place to stop early; elsewhere Ctrl-C ends the program.
+    if (o.command == cli::Command::Surface) InstallAbortHandlers();
     try {
         switch (o.command) {
             case cli::Command::List: return cli::ListCommand(*p, o);
