@@ -30,6 +30,33 @@ TEST_F(RealCli, ImageFileAndAMissingOne) {
     EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
 }
 
+TEST_F(RealCli, ALoopDeviceIsListedAndTestedByItsNumber) {
+    REQUIRE_LOOP();
+    const std::string image = dir_ / "listed.img";
+    const int64_t size = 7 * Mib + 12288;  // a size no other loop device is likely to have
+    devtest::MakeImage(image, size);
+    devtest::LoopDevice loop(image, "-r");
+    REQUIRE_ATTACHED(loop);
+
+    CliResult r = RunCli({"list", "--json"}, "");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json all = Parse(r);
+    json listed;
+    for (const json& d : all["drives"])
+        if (d["sizeBytes"] == size && d["caption"].get<std::string>().find(image) != std::string::npos) listed = d;
+    ASSERT_FALSE(listed.is_null()) << r.out;
+    EXPECT_EQ(listed["kind"], "physical");
+    EXPECT_EQ(listed["path"], "\\\\.\\PhysicalDrive" + listed["argument"].get<std::string>());
+
+    r = RunCli({"--json", "surface", listed["argument"].get<std::string>()}, "");
+    EXPECT_EQ(r.code, 0) << r.err;
+    json j = Parse(r);
+    EXPECT_EQ(j["device"]["path"], listed["path"]);
+    EXPECT_EQ(j["device"]["name"], listed["caption"]);
+    EXPECT_EQ(j["endSector"], size / 512);
+    EXPECT_EQ(j["errorCount"], 0);
+}
+
 TEST_F(RealCli, LoopDeviceWithUnreadableBlocks) {
     const std::string why = devtest::FuseUnavailable();
     if (!why.empty()) GTEST_SKIP() << why;
