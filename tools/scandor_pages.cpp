@@ -2,6 +2,8 @@
 // Usage: scandor_pages OUTDIR   (the machine comes from SCANDOR_MACHINE as usual)
 #include <QApplication>
 #include <QDir>
+#include <QAbstractButton>
+#include <QListWidget>
 #include <QTabWidget>
 #include <cstdio>
 
@@ -30,6 +32,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(out.filePath(name)));
             return 1;
         }
+    }
+    // A sector test on the first drive of the machine, as a user would run it.
+    auto settle = [] { for (int k = 0; k < 5; ++k) QApplication::processEvents(); };
+    form.findChild<QAbstractButton*>("sectortestbutton")->click();
+    settle();
+    form.grab().save(out.filePath("flow1-drive-list.png"));
+    auto* list = form.findChild<QListWidget*>("DrivesListView");
+    if (list->count() > 0) {
+        list->setCurrentRow(0);
+        form.DrivesListViewDblClick();
+        settle();
+        form.grab().save(out.filePath("flow3-report.png"));
+        form.ShowPage(2);
+        settle();
+        form.grab().save(out.filePath("flow2-drive-test-finished.png"));
     }
     form.ShowPage(6);
     form.InfoaboutKAVENOScandor1Click();
