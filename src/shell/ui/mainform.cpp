@@ -63,6 +63,7 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     // rectangle's sum of the first two widths always ends where "Visual" begins.
     ui->ListView->header()->setSectionsClickable(false);
     ui->ListView->header()->setSectionsMovable(false);
+    smartpage::ShowGridLines(ui->ListView);
     smartpage::WatchBarGeometry(ui->ListView, [this](QTreeWidgetItem* item) {
         ListViewCustomDrawSubItem(ui->ListView, item, smartpage::VisualColumn);
     });

@@ -4,7 +4,9 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTextOption>
 #include <QTimer>
 #include <QTreeWidget>
@@ -77,7 +79,24 @@ private:
     bool queued_ = false;
 };
 
+// The report view's grid: a line below every row and right of every cell.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(QColor(0xD4, 0xD0, 0xC8));
+        const QRect r = option.rect;
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->restore();
+    }
+};
+
 }  // namespace
+
+void ShowGridLines(QTreeWidget* list) { list->setItemDelegate(new GridDelegate(list)); }
 
 TGradientBar* BarOf(const QTreeWidgetItem* item) {
     if (!item) return nullptr;
@@ -104,7 +123,9 @@ void FillRows(QTreeWidget* list, const SmartTestOutcome& outcome) {
     QStringList captions;
     for (const char* c : SmartColumnCaptions) captions << QString::fromLatin1(c);
     list->setHeaderLabels(captions);
-    for (const std::string& s : outcome.summary) new QTreeWidgetItem(list, QStringList{Q(s)});
+    // The summary rows have no cells beside their caption; spanning the row keeps
+    // the verdict readable however narrow the first column is.
+    for (const std::string& s : outcome.summary) (new QTreeWidgetItem(list, QStringList{Q(s)}))->setFirstColumnSpanned(true);
     for (const SmartRow& r : outcome.attributes) {
         auto* item = new QTreeWidgetItem(
             list, QStringList{Q(r.caption), Q(r.state), QString(), Q(r.current), Q(r.worst), Q(r.threshold), Q(r.raw)});

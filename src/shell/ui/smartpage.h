@@ -20,6 +20,9 @@ namespace smartpage {
 
 constexpr int VisualColumn = 2;
 
+// Lines between the rows and the columns, as the list's grid-line style draws them.
+void ShowGridLines(QTreeWidget* list);
+
 // The row's bar, or nullptr for a summary row.
 TGradientBar* BarOf(const QTreeWidgetItem* item);
 
