@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "drive/format.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/gradientbar.h"
 #include "shell/ui/smartpage.h"
@@ -68,6 +69,10 @@ void Select(Window& w, int32_t driveNumber, int64_t bytes = 1073741824) {
     w.form->StartSector = 0;
     w.form->EndSector = bytes / 512;
 }
+
+// The identification line of drive 0 for a chosen range of 1 MByte; the size
+// text follows the user's decimal separator.
+QString Identified() { return QString::fromStdString("IDE Model: SIM DISK, Serial: S123, Size = " + FormatSize(1048576)); }
 
 QTreeWidget* List(const Window& w) { return w.Find<QTreeWidget>("ListView"); }
 QString ResInfo(const Window& w) { return w.Find<QLineEdit>("ResInfo")->text(); }
@@ -147,7 +152,7 @@ TEST(SmartPageRun, CompleteTableWithSummaryRowsAndOneBarPerAttribute) {
 
     EXPECT_EQ(w.CurrentPage(), 5);
     EXPECT_TRUE(w.form->SmartValuesShown);
-    EXPECT_EQ(ResInfo(w), "IDE Model: SIM DISK, Serial: S123, Size = 1.00 MBytes ");
+    EXPECT_EQ(ResInfo(w), Identified());
     QTreeWidget* list = List(w);
     const char* captions[] = {"Name", "State", "Visual", "Current", "Worst", "Threshold", "Raw Value"};
     for (int c = 0; c < 7; ++c) EXPECT_EQ(list->headerItem()->text(c), captions[c]);
@@ -207,7 +212,7 @@ TEST(SmartPageRun, EveryFailureEndsAsTextWithTheListAndItsBarsGone) {
     Window empty(Machine("[]"));
     Select(empty, 0, 1048576);
     empty.form->startsmarttestClick();
-    EXPECT_EQ(ResInfo(empty), "IDE Model: SIM DISK, Serial: S123, Size = 1.00 MBytes  No SMART Attributes Returned - ");
+    EXPECT_EQ(ResInfo(empty), Identified() + " No SMART Attributes Returned - ");
     EXPECT_EQ(List(empty)->topLevelItemCount(), 0);
     EXPECT_FALSE(empty.form->SmartValuesShown);
 
@@ -316,7 +321,7 @@ TEST(SmartPageReport, LinesInColumnOrderWithAlignedTabStops) {
     const QStringList lines = ReportLines(w);
     ASSERT_EQ(lines.size(), 24);
     EXPECT_EQ(lines[0], "Drive Test Report");
-    EXPECT_EQ(lines[1], "IDE Model: SIM DISK, Serial: S123, Size = 1.00 MBytes ");
+    EXPECT_EQ(lines[1], Identified());
     EXPECT_FALSE(lines[2].trimmed().isEmpty());
     const QStringList fixed = {"-----------------", "Computer: PC1", "User: anna", "IP: 192.0.2.7",
                                "------------------", "** SMART Values **", "------------------",
