@@ -4,6 +4,7 @@
 //                  leaves it, once after a column border was dragged, and its report.
 #include <QApplication>
 #include <QDir>
+#include <QAbstractButton>
 #include <QHeaderView>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -48,20 +49,25 @@ void DragBorder(QHeaderView* header, int x, int dx) {
 int SmartPages(TMainForm& form, platform::Platform& machine, const QDir& out, int argc, char** argv) {
     auto* drives = form.findChild<QListWidget*>("DrivesListView");
     auto* list = form.findChild<QTreeWidget*>("ListView");
+    // The S.M.A.R.T. drive list as the user gets it.
+    form.findChild<QAbstractButton*>("SmarttestButton")->click();
+    Settle();
+    if (!Save(form, out, "smart-drive-list.png")) return 1;
     for (int a = 3; a < argc; ++a) {
         const int n = std::atoi(argv[a]);
-        // The entry the drive list would hold for the drive.
-        auto record = std::make_shared<TBigDriveInformation>();
-        record->DevicePath = "\\\\.\\PhysicalDrive" + std::to_string(n);
-        record->DriveNumber = n;
-        THardDrive probe(machine, record->DevicePath);
-        record->PartitionInfo = probe.PartitionInfo;
-        record->DisplayName = record->DevicePath;
-        drives->clear();
-        auto* item = new QListWidgetItem(QString::fromStdString(record->DisplayName), drives);
-        AttachRecord(item, record);
+        QListWidgetItem* item = nullptr;
+        for (int i = 0; i < drives->count() && !item; ++i)
+            if (DriveRecord r = RecordOf(drives->item(i)); r && r->DriveNumber == n) item = drives->item(i);
+        if (!item) {
+            // A drive the list leaves out (no ATA answer): the entry it would have had.
+            auto record = std::make_shared<TBigDriveInformation>();
+            record->DevicePath = "\\\\.\\PhysicalDrive" + std::to_string(n);
+            record->DriveNumber = n;
+            record->PartitionInfo = THardDrive(machine, record->DevicePath).PartitionInfo;
+            item = new QListWidgetItem(QString::fromStdString(record->DevicePath), drives);
+            AttachRecord(item, record);
+        }
         drives->setCurrentItem(item);
-        form.TestMode = 1;
         form.DrivesListViewDblClick();
         if (!Save(form, out, QString("smart-drive%1.png").arg(n))) return 1;
         QHeaderView* header = list->header();
@@ -101,6 +107,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(out.filePath(name)));
             return 1;
         }
+    }
+    // A sector test on the first drive of the machine, as a user would run it.
+    auto settle = [] { for (int k = 0; k < 5; ++k) QApplication::processEvents(); };
+    form.findChild<QAbstractButton*>("sectortestbutton")->click();
+    settle();
+    form.grab().save(out.filePath("flow1-drive-list.png"));
+    auto* list = form.findChild<QListWidget*>("DrivesListView");
+    if (list->count() > 0) {
+        list->setCurrentRow(0);
+        form.DrivesListViewDblClick();
+        settle();
+        form.grab().save(out.filePath("flow3-report.png"));
+        form.ShowPage(2);
+        settle();
+        form.grab().save(out.filePath("flow2-drive-test-finished.png"));
     }
     form.ShowPage(6);
     form.InfoaboutKAVENOScandor1Click();

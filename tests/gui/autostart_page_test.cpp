@@ -129,3 +129,21 @@ TEST(AutostartPage, AnEmptyListLeavesThePageUsable) {
     EXPECT_TRUE(std::filesystem::exists(dir.path.string() + "/autostart/scandor.desktop"));
     EXPECT_EQ(w.CurrentPage(), 6);
 }
+
+TEST(AutostartPage, OpenedBeforeAnyTestItBuildsTheSmartList) {
+    testsupport::TempDir dir;
+    Window w(R"({"startupFolder": "autostart", "executable": "/opt/kaveno/scandor", "drives": [
+        {"path": "\\\\.\\PhysicalDrive0", "size": 1048576, "wmi": {"Model": "ATA DISK"},
+         "ide": {"positions": {"0": {"identify": {"model": "ATA DISK", "serial": "1", "sectors": 2048}}}}},
+        {"path": "\\\\.\\PhysicalDrive1", "size": 1048576, "wmi": {"Model": "NO ATA"}}]})",
+             dir.path.string());
+    w.Trigger("CreateAutostartEntries1");
+    EXPECT_EQ(w.form->TestMode, 1);
+    auto* list = w.Find<QTreeWidget>("SelectParameterList");
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "ATA DISK 1.00 MBytes ");
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
+    EXPECT_EQ(w.Find<QListWidget>("DrivesListView")->count(), 1);
+    w.Click("TntBitBtn4");
+    EXPECT_EQ(w.Find<QLineEdit>("TntEdit2")->text(), "0 \"MyLogFile\"");
+}

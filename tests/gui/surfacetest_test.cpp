@@ -6,7 +6,11 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
 #include "shell/ui/driveitems.h"
+#include "surface/maildelivery.h"
 #include "window.h"
 
 using testsupport::Window;
@@ -33,6 +37,18 @@ DriveRecord AddDrive(Window& w, int64_t startingOffset, int64_t partitionLength,
     list->setCurrentItem(item);
     return record;
 }
+
+struct RecordingSender : MailSender {
+    std::vector<MailMessageData> sent;
+    SmtpSettings settings;
+    bool connected = false;
+    void Connect(const SmtpSettings& s) override { settings = s; connected = true; }
+    void Send(const MailMessageData& m) override { sent.push_back(m); }
+    void Disconnect() override { connected = false; }
+    bool Connected() const override { return connected; }
+};
+
+QStringList ReportLines(const Window& w) { return w.Find<QPlainTextEdit>("Report")->toPlainText().split('\n'); }
 
 }  // namespace
 
@@ -132,4 +148,65 @@ TEST(SurfaceTestWindow, NestedStartAndListClearDuringARunAreHarmless) {
     EXPECT_EQ(w.machine->Reads().size(), size_t(20000 / 128 + 1));
     EXPECT_FALSE(w.form->SurfaceTestRunning());
     EXPECT_TRUE(weak.expired()) << "the cleared item's record is freed once the run is over";
+}
+
+TEST(SurfaceTestReport, ReplacesTheMemoWithTheNineteenLines) {
+    Window w(Manifest(40000, R"(, "unreadable": [{"offset": 1048576, "length": 512}])"));
+    w.form->TestMode = 2;
+    AddDrive(w, 0, 40000 * 512);
+    w.form->DrivesListViewDblClick();
+    QStringList lines = ReportLines(w);
+    ASSERT_EQ(lines.size(), 19);
+    EXPECT_EQ(lines[0], "Drive Test Report");
+    EXPECT_EQ(lines[3], "Drives IOCTL Name: \\\\.\\PhysicalDrive0");
+    EXPECT_EQ(lines[4], "Drives Real Name: SIM DISK ");
+    EXPECT_EQ(lines[10], "Start Sector: 0");
+    EXPECT_EQ(lines[11], "End Sector: 40000");
+    EXPECT_EQ(lines[12], "Test stops @ sector: 40064");
+    EXPECT_EQ(lines[14], "Sector Read Errors: 1");
+    EXPECT_EQ(lines[15], ":(");
+    EXPECT_FALSE(w.Log().contains("mail")) << "nothing is said about e-mail when it is not ticked";
+}
+
+TEST(SurfaceTestReport, MailedWhenTickedWithTheFieldsAsTheyStand) {
+    Window w(Manifest(1000));
+    RecordingSender sender;
+    w.form->SetMailSender(&sender);
+    w.form->TestMode = 2;
+    w.Find<QCheckBox>("sendemailceckbox")->setChecked(true);
+    w.Find<QLineEdit>("EMailEdit")->setText("admin@example.org, ops@example.org");
+    w.Find<QLineEdit>("EMailFromEdit")->setText("scandor@example.org");
+    w.Find<QLineEdit>("HostEdit")->setText("mail.example.org");
+    w.Find<QLineEdit>("UsernameEdit")->setText("");
+    AddDrive(w, 0, 1000 * 512);
+    w.form->DrivesListViewDblClick();
+    ASSERT_EQ(sender.sent.size(), 1u);
+    EXPECT_EQ(sender.settings.host, "mail.example.org");
+    EXPECT_EQ(sender.settings.port, 25);
+    EXPECT_EQ(sender.sent[0].subject, "Drive Error Report");
+    EXPECT_EQ(sender.sent[0].from, "scandor@example.org");
+    EXPECT_EQ(sender.sent[0].recipients.size(), 2u);
+    EXPECT_NE(sender.sent[0].body.find("Test stops @ sector: 1024\r\n"), std::string::npos);
+    EXPECT_NE(sender.sent[0].body.find(":-)"), std::string::npos);
+    EXPECT_TRUE(w.Log().endsWith("Sending email\nEmail send."));
+    EXPECT_FALSE(sender.connected);
+}
+
+TEST(SurfaceTestReport, ClosingTheWindowMidRunStillReportsAndMails) {
+    Window w(Manifest(200000));
+    RecordingSender sender;
+    w.form->SetMailSender(&sender);
+    w.form->TestMode = 2;
+    w.Find<QCheckBox>("sendemailceckbox")->setChecked(true);
+    AddDrive(w, 0, 200000LL * 512);
+    w.form->show();
+    QTimer::singleShot(0, [&] { w.form->close(); });
+    w.form->DrivesListViewDblClick();
+    EXPECT_TRUE(w.form->AbortRequested);
+    EXPECT_LT(w.machine->Reads().size(), 10u);
+    QStringList lines = ReportLines(w);
+    ASSERT_EQ(lines.size(), 19);
+    EXPECT_TRUE(lines[12].startsWith("Test stops @ sector: "));
+    EXPECT_LT(lines[12].mid(21).toLongLong(), 200000);
+    EXPECT_EQ(sender.sent.size(), 1u);
 }

@@ -16,7 +16,7 @@
 
 namespace platform::linuxbe {
 
-LinuxPlatform::LinuxPlatform() = default;
+LinuxPlatform::LinuxPlatform(std::string hivePath) : hivePath_(std::move(hivePath)) {}
 
 LinuxPlatform::~LinuxPlatform() {
     for (auto& [h, f] : handles_)

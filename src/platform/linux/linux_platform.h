@@ -21,7 +21,9 @@ struct OpenFile {
 
 class LinuxPlatform final : public Platform {
 public:
-    LinuxPlatform();
+    // hivePath: the file standing in for HKEY_LOCAL_MACHINE (tests use their own).
+    explicit LinuxPlatform(std::string hivePath = DefaultHivePath);
+    static constexpr const char* DefaultHivePath = "/var/lib/kaveno-scandor/HKLM.reg";
     ~LinuxPlatform() override;
 
     Handle CreateFile(const std::string& path, uint32_t access, uint32_t share,
@@ -73,6 +75,7 @@ private:
     Handle nextHandle_ = 1;
     uint32_t lastError_ = 0;
     std::unique_ptr<Registry> registry_;
+    std::string hivePath_;
 };
 
 }  // namespace platform::linuxbe

@@ -5,10 +5,8 @@
 
 namespace platform::linuxbe {
 
-const char* const kHivePath = "/var/lib/kaveno-scandor/HKLM.reg";
-
 Registry& LinuxPlatform::GetRegistry() {
-    if (!registry_) registry_ = std::make_unique<hive::FileRegistry>(kHivePath);
+    if (!registry_) registry_ = std::make_unique<hive::FileRegistry>(hivePath_);
     return *registry_;
 }
 

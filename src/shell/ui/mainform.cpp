@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 #include <exception>
 
+#include "drive/drivelist.h"
 #include "drive/harddrive.h"
 #include "drive/hostinfo.h"
 #include "drive/usersystem.h"
@@ -20,12 +21,14 @@
 #include "shell/autostart.h"
 #include "shell/settings.h"
 #include "shell/ui/dialogs.h"
+#include "shell/ui/driveimages.h"
 #include "shell/ui/gradientbar.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
 #include "shell/ui/smartpage.h"
 #include "shell/ui/translationapply.h"
 #include "smart/smarttest.h"
+#include "surface/maildelivery.h"
 #include "surface/report.h"
 #include "surface/surfacerun.h"
 #include "ui_mainform.h"
@@ -70,6 +73,8 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
 
     // The tray icon takes the application title as it is before the window
     // renames the program; it stays hidden, only its tooltip is kept current.
+    setWindowIcon(ProgramIcon());
+    driveImages_ = DrivesImageList();
     inTrayIcon = new QSystemTrayIcon(windowIcon(), this);
     inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
     SetTrayHint(QApplication::applicationDisplayName());
@@ -217,6 +222,7 @@ void TMainForm::SmarttestButtonClick() {
     TestMode = 1;
     ui->DrivesListView->clear();
     PumpMessages();
+    ListDrivesForSmartTest();
     PumpMessages();
     ShowPage(0);
     PumpMessages();
@@ -226,6 +232,7 @@ void TMainForm::sectortestbuttonClick() {
     TestMode = 2;
     ui->DrivesListView->clear();
     PumpMessages();
+    ListDrivesForSectorTest();
     PumpMessages();
     ShowPage(0);
 }
@@ -308,8 +315,45 @@ void TMainForm::TntBitBtn1Click() {
     TSurfaceRun run(platform_, std::move(cb));
     SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector);
     if (!result.opened) return;
+    WriteSurfaceReport(*record, result);
     ShowPage(3);
     PumpMessages();
+    // Also after an abort, and also when the window was closed during the run.
+    if (ui->sendemailceckbox->isChecked()) SendReport();
+}
+
+void TMainForm::WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result) {
+    SurfaceReportInput in;
+    in.devicePath = record.DevicePath;
+    in.displayName = record.DisplayName;
+    in.startSector = StartSector;
+    in.endSector = EndSector;
+    in.currentSector = result.CurrentSector;
+    in.errorCount = result.ErrorCount;
+    in.dateTime = ReportDateTime();
+    in.computerName = ComputerNameForReport(platform_);
+    in.userName = UserNameForReport(platform_);
+    in.ipAddress = GetLocalIpAddress(platform_);
+    QStringList lines;
+    for (const auto& line : BuildSurfaceReport(in)) lines << QString::fromStdString(line);
+    ui->Report->setPlainText(lines.join('\n'));
+}
+
+void TMainForm::SendReport() {
+    MailFields fields;
+    fields.host = ui->HostEdit->text().toStdString();
+    fields.userName = ui->UsernameEdit->text().toStdString();
+    fields.password = ui->PasswordEdit->text().toStdString();
+    fields.from = ui->EMailFromEdit->text().toStdString();
+    fields.recipients = ui->EMailEdit->text().toStdString();
+    std::vector<std::string> lines;
+    for (const QString& line : ui->Report->toPlainText().split('\n')) lines.push_back(line.toStdString());
+    SmtpMailSender smtp;
+    MailSender& sender = mailSender_ ? *mailSender_ : smtp;
+    // The delivery blocks the window; its lines go straight into the log.
+    SendReportByEmail(fields, lines,
+                      [this](const std::string& line) { ui->ProcessInfo->appendPlainText(QString::fromStdString(line)); },
+                      sender);
 }
 
 void TMainForm::TntSpeedButton1Click() { AbortRequested = true; }
@@ -352,6 +396,7 @@ void TMainForm::TntSpeedButton5Click() {
     ShowPage(0);
     ui->DrivesListView->clear();
     PumpMessages();
+    ListDrivesForSmartTest();
     PumpMessages();
 }
 
@@ -369,9 +414,30 @@ void TMainForm::TntSpeedButton9Click() {
     ShowPage(3);
 }
 
-void TMainForm::ListDrivesForSectorTest() {}
+void TMainForm::FillDriveList(bool smart) {
+    DriveListCallbacks cb;
+    cb.log = [this](const std::string& line) { LogProcessInfo(QString::fromStdString(line)); };
+    cb.pump = [this] { PumpMessages(); };
+    cb.add = [this](const DriveListEntry& entry) {
+        auto* item = new QListWidgetItem(QString::fromStdString(entry.caption), ui->DrivesListView);
+        if (entry.imageIndex >= 0 && entry.imageIndex < driveImages_.size())
+            item->setIcon(driveImages_[entry.imageIndex]);
+        if (entry.record) AttachRecord(item, entry.record);
+    };
+    cb.informationBox = [this](const std::string& text, const std::string& caption) {
+        dialogs_->MessageBox(this, QString::fromStdString(text), QString::fromStdString(caption),
+                             Dialogs::Information);
+    };
+    TDriveList list(platform_, *userSystem_, messages_, std::move(cb));
+    if (smart)
+        list.ListDrivesForSmartTest();
+    else
+        list.ListDrivesForSectorTest();
+}
 
-void TMainForm::ListDrivesForSmartTest() {}
+void TMainForm::ListDrivesForSectorTest() { FillDriveList(false); }
+
+void TMainForm::ListDrivesForSmartTest() { FillDriveList(true); }
 
 void TMainForm::CreateAutostartEntries1Click() {
     ShowPage(7);

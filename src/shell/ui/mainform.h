@@ -3,6 +3,8 @@
 // pumping events; nested handlers only set AbortRequested.
 #pragma once
 
+#include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
@@ -18,6 +20,7 @@ namespace Ui { class TMainForm; }
 class Dialogs;
 class TUserSystem;
 class QLabel;
+class MailSender;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QSystemTrayIcon;
@@ -53,6 +56,8 @@ public:
     void SetTrayHint(const QString& hint);
     QString TrayHint() const { return trayHint_; }
     int TrayHintUpdates() const { return trayHintUpdates_; }
+    // The e-mail client; tests put a stand-in here. nullptr means the real one.
+    void SetMailSender(MailSender* sender) { mailSender_ = sender; }
     translation::TTranslatorDispatcher& TranslatorDispatcher() { return TranslatorDispatcher1; }
     translation::TTranslator& Translator() { return *Translator1; }
 
@@ -107,6 +112,9 @@ private:
     void ShowAfterEmailPage();
     void ListDrivesForSectorTest();
     void ListDrivesForSmartTest();
+    void FillDriveList(bool smart);
+    void WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result);
+    void SendReport();
     // The record of the selected drive-list item, or nullptr.
     std::shared_ptr<TBigDriveInformation> SelectedRecord() const;
 
@@ -126,4 +134,6 @@ private:
     TInfoFormSalvex* infoSalvex_ = nullptr;
     TInfoFormScandor* infoScandor_ = nullptr;
     bool surfaceRunning_ = false;
+    QList<QIcon> driveImages_;
+    MailSender* mailSender_ = nullptr;
 };

@@ -1,0 +1,132 @@
+#include "drive/drivelist.h"
+
+#include "drive/format.h"
+#include "drive/harddrive.h"
+#include "drive/usersystem.h"
+#include "platform/platform.h"
+#include "shell/settings.h"
+#include "smart/smartapi.h"
+#include "smart/wmiquery.h"
+
+namespace {
+
+// The message texts carry one "%s" for the name; nothing else in them is a
+// format, so a stray "%" from a translation cannot misformat anything.
+std::string FormatName(const std::string& text, const std::string& name) {
+    std::string out = text;
+    if (auto at = out.find("%s"); at != std::string::npos) out.replace(at, 2, name);
+    return out;
+}
+
+std::shared_ptr<TBigDriveInformation> RecordFromProbe(const THardDrive& probe) {
+    auto r = std::make_shared<TBigDriveInformation>();
+    r->PartitionInfo = probe.PartitionInfo;
+    r->Geometry = probe.Geometry;
+    r->Layout = probe.Layout;
+    r->PartitionIndex = 0;
+    r->ResumeSector = r->Layout.PartitionEntry[r->PartitionIndex].StartingOffset / 512;
+    return r;
+}
+
+}  // namespace
+
+TDriveList::TDriveList(platform::Platform& platform, TUserSystem& userSystem, const MessageStrings& messages,
+                       DriveListCallbacks callbacks)
+    : platform_(platform), userSystem_(userSystem), messages_(messages), cb_(std::move(callbacks)) {}
+
+std::vector<DriveListEntry> TDriveList::ListDrivesForSectorTest() { return Fill(false); }
+
+std::vector<DriveListEntry> TDriveList::ListDrivesForSmartTest() { return Fill(true); }
+
+std::string TDriveList::InterfaceTypeQuery(int driveNumber) { return wmiquery::InterfaceTypeQuery(driveNumber); }
+
+void TDriveList::Add(std::vector<DriveListEntry>& entries, DriveListEntry entry) {
+    entries.push_back(std::move(entry));
+    if (cb_.add) cb_.add(entries.back());
+    if (cb_.pump) cb_.pump();
+}
+
+std::vector<DriveListEntry> TDriveList::Fill(bool smart) {
+    std::vector<DriveListEntry> entries;
+    auto log = [this](const std::string& s) { if (cb_.log) cb_.log(s); };
+    int counted = 0;
+    const uint32_t mask = platform_.GetLogicalDrives();
+
+    log(messages_.strSSearchForFloppyDrives);
+    if (!smart && (mask & 3u) != 0) {
+        for (int bit = 0; bit < 2; ++bit) {
+            if ((mask & (1u << bit)) == 0) continue;
+            const char letter = static_cast<char>('A' + bit);
+            const std::string root = std::string(1, letter) + ":\\";
+            const std::string path = std::string("\\\\.\\") + letter + ":";
+            if (!userSystem_.IsVolumeReadable(root)) continue;
+            THardDrive probe(platform_, path);
+            if (!probe.GeometryValid) continue;
+            ++counted;
+            DriveListEntry e;
+            e.caption = root + " " + FormatSize(probe.TotalBytes);
+            e.imageIndex = ImageFloppy;
+            e.record = RecordFromProbe(probe);
+            e.record->DisplayName = root;
+            e.record->DevicePath = path;
+            e.record->DriveNumber = -1;
+            e.record->Kind = KindFloppy;
+            e.record->TotalBytes = probe.TotalBytes;
+            const std::string caption = e.caption;
+            Add(entries, std::move(e));
+            log(FormatName(messages_.strSaddFloppyDrives, caption));
+        }
+    }
+
+    log(messages_.SSearchForHardDrives);
+    if (mask <= 3u) {
+        log(messages_.strSNoHardDrives);
+        return entries;
+    }
+
+    for (int n = 0; n < MaxPhysicalDrives; ++n) {
+        if (smart) {
+            std::string error, model, serial;
+            int64_t size = 0;
+            if (!IdentifyAtaDrive(platform_, n, error, model, serial, size)) continue;
+        }
+        const std::string path = "\\\\.\\PhysicalDrive" + std::to_string(n);
+        THardDrive probe(platform_, path);
+        if (!probe.GeometryValid || probe.PartitionInfo.PartitionLength == 0) continue;
+        ++counted;
+        std::string interfaceType;
+        const int32_t found = wmiquery::WmiGetProperty(platform_, InterfaceTypeQuery(n), "InterfaceType", interfaceType);
+        DriveListEntry e;
+        e.imageIndex = found == 1 && interfaceType == "USB" ? ImageUsbDrive : ImageInternalDisk;
+        e.caption = wmiquery::GetDriveModel(platform_, n) + " " + FormatSize(probe.PartitionInfo.PartitionLength);
+        e.record = RecordFromProbe(probe);
+        e.record->DisplayName = e.caption;
+        e.record->DevicePath = path;
+        e.record->DriveNumber = n;
+        e.record->Kind = KindPhysical;
+        e.record->TotalBytes = 0;
+        Add(entries, std::move(e));
+        log(FormatName(messages_.SAddHardDrives, wmiquery::GetDriveModel(platform_, n)));
+    }
+
+    AddResumeItems(entries);
+    if (counted == 0 && cb_.informationBox) cb_.informationBox(messages_.strSVISTA, messages_.strSVISTATitle);
+    if (cb_.pump) cb_.pump();
+    log(messages_.SInfoSelectDriveandContinue);
+    return entries;
+}
+
+void TDriveList::AddResumeItems(std::vector<DriveListEntry>& entries) {
+    std::vector<std::string> names;
+    for (const auto& e : entries) names.push_back(e.record ? e.record->DisplayName : std::string());
+    for (const auto& match : settings::ReadResumePositions(platform_.GetRegistry(), names)) {
+        if (match.item < 0 || static_cast<size_t>(match.item) >= entries.size()) break;
+        DriveListEntry resume;
+        resume.imageIndex = ImageResume;
+        if (match.actualSector && entries[static_cast<size_t>(match.item)].record) {
+            resume.record = std::make_shared<TBigDriveInformation>(*entries[static_cast<size_t>(match.item)].record);
+            resume.record->ResumeSector = *match.actualSector;
+        }
+        Add(entries, std::move(resume));
+    }
+}
