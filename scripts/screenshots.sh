@@ -17,6 +17,11 @@ export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 # Every page, rendered by the window itself.
 xvfb-run -a -s "-screen 0 1024x768x24" build/scandor_pages "$out"
 
+# The S.M.A.R.T. page of a healthy, a failing and a SCSI drive, a dragged column
+# border, and the report.
+SCANDOR_MACHINE=resources/demo/smart-machine.json \
+  xvfb-run -a -s "-screen 0 1024x768x24" build/scandor_pages "$out" --smart 0 1 2
+
 # The program as it starts, photographed from the X server.
 xvfb-run -a -s "-screen 0 720x720x24" bash -c '
   build/scandor & pid=$!

@@ -1,19 +1,93 @@
 // Renders every page of the main window into PNG files, for a person to look at.
-// Usage: scandor_pages OUTDIR   (the machine comes from SCANDOR_MACHINE as usual)
+// Usage: scandor_pages OUTDIR [--smart N ...]   (the machine comes from SCANDOR_MACHINE as usual)
+//   --smart N ...  instead: the S.M.A.R.T. page of each physical drive N, once as the run
+//                  leaves it, once after a column border was dragged, and its report.
 #include <QApplication>
 #include <QDir>
 #include <QAbstractButton>
+#include <QHeaderView>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <cstdio>
+#include <cstdlib>
 
+#include "drive/harddrive.h"
 #include "platform/platform.h"
+#include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
 #include "shell/ui/mainform.h"
 
+namespace {
+
+void Settle() {
+    for (int k = 0; k < 5; ++k) QApplication::processEvents();
+}
+
+bool Save(QWidget& w, const QDir& out, const QString& name) {
+    Settle();
+    if (w.grab().save(out.filePath(name))) return true;
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(out.filePath(name)));
+    return false;
+}
+
+// A mouse drag on a header border, as a user makes it.
+void DragBorder(QHeaderView* header, int x, int dx) {
+    QWidget* target = header->viewport();
+    const int y = header->height() / 2;
+    auto send = [&](QEvent::Type type, int at, Qt::MouseButtons buttons) {
+        const QPointF local(at, y);
+        QMouseEvent e(type, local, target->mapToGlobal(local), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(target, &e);
+    };
+    send(QEvent::MouseButtonPress, x, Qt::LeftButton);
+    for (int step = 1; step <= 4; ++step) send(QEvent::MouseMove, x + dx * step / 4, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, x + dx, Qt::NoButton);
+}
+
+int SmartPages(TMainForm& form, platform::Platform& machine, const QDir& out, int argc, char** argv) {
+    auto* drives = form.findChild<QListWidget*>("DrivesListView");
+    auto* list = form.findChild<QTreeWidget*>("ListView");
+    // The S.M.A.R.T. drive list as the user gets it.
+    form.findChild<QAbstractButton*>("SmarttestButton")->click();
+    Settle();
+    if (!Save(form, out, "smart-drive-list.png")) return 1;
+    for (int a = 3; a < argc; ++a) {
+        const int n = std::atoi(argv[a]);
+        QListWidgetItem* item = nullptr;
+        for (int i = 0; i < drives->count() && !item; ++i)
+            if (DriveRecord r = RecordOf(drives->item(i)); r && r->DriveNumber == n) item = drives->item(i);
+        if (!item) {
+            // A drive the list leaves out (no ATA answer): the entry it would have had.
+            auto record = std::make_shared<TBigDriveInformation>();
+            record->DevicePath = "\\\\.\\PhysicalDrive" + std::to_string(n);
+            record->DriveNumber = n;
+            record->PartitionInfo = THardDrive(machine, record->DevicePath).PartitionInfo;
+            item = new QListWidgetItem(QString::fromStdString(record->DevicePath), drives);
+            AttachRecord(item, record);
+        }
+        drives->setCurrentItem(item);
+        form.DrivesListViewDblClick();
+        if (!Save(form, out, QString("smart-drive%1.png").arg(n))) return 1;
+        QHeaderView* header = list->header();
+        DragBorder(header, header->sectionViewportPosition(1) - 1, 70);
+        DragBorder(header, header->sectionViewportPosition(3) - 1, -40);
+        if (!Save(form, out, QString("smart-drive%1-dragged.png").arg(n))) return 1;
+        header->resizeSection(0, 140);
+        header->resizeSection(2, 120);
+        form.TntSpeedButton9Click();
+        if (!Save(form, out, QString("smart-drive%1-report.png").arg(n))) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+    const bool smart = argc > 2 && std::string(argv[2]) == "--smart";
+    if (argc != 2 && !smart) {
+        std::fprintf(stderr, "usage: %s OUTDIR [--smart N ...]\n", argv[0]);
         return 2;
     }
     int qtArgc = 1;
@@ -23,6 +97,7 @@ int main(int argc, char** argv) {
     auto machine = platform::CreatePlatformFromEnvironment();
     TMainForm form(*machine);
     form.show();
+    if (smart) return SmartPages(form, *machine, out, argc, argv);
     auto* pages = form.findChild<QTabWidget*>("ProcessControl");
     for (int i = 0; i < TMainForm::PageCount; ++i) {
         form.ShowPage(i);

@@ -9,6 +9,22 @@
 
 namespace platform {
 
+namespace {
+
+std::string EscapeString(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
 std::vector<std::string> SplitWindowsArguments(const std::string& s) {
     std::vector<std::string> args;
     size_t i = 0;
@@ -48,6 +64,7 @@ std::vector<std::string> SplitWindowsArguments(const std::string& s) {
     return args;
 }
 
+
 std::string QuoteExecArgument(const std::string& a) {
     // Inside quotes, ", `, $ and \ take a backslash; % is doubled as a field
     // code would otherwise be expanded. Then the value is escaped as a string,
@@ -58,52 +75,27 @@ std::string QuoteExecArgument(const std::string& a) {
         if (c == '%') quoted += '%';
         quoted += c;
     }
-    quoted += '"';
-    std::string out;
-    for (char c : quoted) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
-        else out += c;
-    }
-    return out;
+    return EscapeString(quoted + '"');
 }
 
-namespace {
-
-std::string EscapeString(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
-        else out += c;
-    }
-    return out;
-}
-
-}  // namespace
-
-std::string DesktopEntryText(const ShortcutSpec& spec) {
-    std::string exec = QuoteExecArgument(spec.target);
-    for (const auto& a : SplitWindowsArguments(spec.arguments)) exec += " " + QuoteExecArgument(a);
+std::string DesktopEntryText(const ShortcutSpec& desc) {
+    std::string exec = QuoteExecArgument(desc.target);
+    for (const auto& a : SplitWindowsArguments(desc.arguments)) exec += " " + QuoteExecArgument(a);
     std::string text = "[Desktop Entry]\n"
                        "Type=Application\n"
                        "Version=1.0\n"
                        "Name=KAVENO Scandor\n"
                        "Comment=Checks whether your drives are healthy\n";
     text += "Exec=" + exec + "\n";
-    if (!spec.workingDirectory.empty()) text += "Path=" + EscapeString(spec.workingDirectory) + "\n";
-    if (!spec.iconPath.empty()) text += "Icon=" + EscapeString(spec.iconPath) + "\n";
+    if (!desc.workingDirectory.empty()) text += "Path=" + EscapeString(desc.workingDirectory) + "\n";
+    if (!desc.iconPath.empty()) text += "Icon=" + EscapeString(desc.iconPath) + "\n";
     text += "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
     return text;
 }
 
-bool SaveDesktopEntry(const std::string& path, const ShortcutSpec& spec) {
-    const std::string text = DesktopEntryText(spec);
+bool SaveDesktopEntry(const std::string& path, const ShortcutSpec& desc) {
+    const std::string text = DesktopEntryText(desc);
     // A fresh account has no autostart folder yet.
     std::error_code ec;
     auto parent = std::filesystem::path(path).parent_path();

@@ -16,10 +16,10 @@ std::vector<std::string> SplitWindowsArguments(const std::string& arguments);
 std::string QuoteExecArgument(const std::string& argument);
 
 // The whole entry: Exec runs the target with the arguments, in its working directory.
-std::string DesktopEntryText(const ShortcutSpec& spec);
+std::string DesktopEntryText(const ShortcutSpec& desc);
 
 // Writes the entry (temporary file, then rename), readable by its owner and others.
 // Sets errno and returns false on failure.
-bool SaveDesktopEntry(const std::string& path, const ShortcutSpec& spec);
+bool SaveDesktopEntry(const std::string& path, const ShortcutSpec& desc);
 
 }  // namespace platform

@@ -155,7 +155,7 @@ public:
     // The folder's path without a trailing separator; empty when unknown.
     virtual std::string SpecialFolderPath(int csidl) = 0;
     virtual bool FileExists(const std::string& path) = 0;
-    virtual bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) = 0;
+    virtual bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& desc) = 0;
     virtual std::string ExecutablePath() = 0;
     virtual char PathSeparator() = 0;
 };

@@ -44,15 +44,15 @@ std::string FreeShortcutPath(platform::Platform& platform, const std::string& fo
 
 std::string InstallAutostartEntry(platform::Platform& platform, const std::string& arguments) {
     const char sep = platform.PathSeparator();
-    platform::ShortcutSpec spec;
-    spec.target = platform.ExecutablePath();
-    spec.arguments = arguments;
-    size_t slash = spec.target.find_last_of(sep);
-    spec.workingDirectory = slash == std::string::npos ? std::string() : spec.target.substr(0, slash + 1);
-    spec.iconPath = spec.target;
-    spec.iconIndex = 0;
+    platform::ShortcutSpec desc;
+    desc.target = platform.ExecutablePath();
+    desc.arguments = arguments;
+    size_t slash = desc.target.find_last_of(sep);
+    desc.workingDirectory = slash == std::string::npos ? std::string() : desc.target.substr(0, slash + 1);
+    desc.iconPath = desc.target;
+    desc.iconIndex = 0;
     std::string path = FreeShortcutPath(platform, GetSpecialFolderPath(platform, platform::CSIDL_STARTUP),
-                                        spec.target);
-    platform.SaveShortcut(path, spec);
+                                        desc.target);
+    platform.SaveShortcut(path, desc);
     return path;
 }

@@ -54,7 +54,7 @@ public:
 
     std::string SpecialFolderPath(int csidl) override;
     bool FileExists(const std::string& path) override;
-    bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) override;
+    bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& desc) override;
     std::string ExecutablePath() override;
     char PathSeparator() override { return '/'; }
 

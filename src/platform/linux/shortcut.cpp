@@ -6,8 +6,8 @@
 
 namespace platform::linuxbe {
 
-bool LinuxPlatform::SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) {
-    if (SaveDesktopEntry(linkPath, spec)) return true;
+bool LinuxPlatform::SaveShortcut(const std::string& linkPath, const ShortcutSpec& desc) {
+    if (SaveDesktopEntry(linkPath, desc)) return true;
     lastError_ = static_cast<uint32_t>(errno);
     return false;
 }

@@ -45,7 +45,7 @@ Handle SimPlatform::CreateFile(const std::string& path, uint32_t access, uint32_
     }
     for (size_t i = 0; i < drives_.size(); ++i) {
         if (drives_[i].path != path) continue;
-        const Json& d = *drives_[i].spec;
+        const Json& d = *drives_[i].desc;
         if (d.contains("failOpen")) {
             lastError_ = d["failOpen"].get<uint32_t>();
             return InvalidHandle;
@@ -88,7 +88,7 @@ bool SimPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* byte
         lastError_ = EBADF;
         return false;
     }
-    const Json& d = *DriveOf(*f).spec;
+    const Json& d = *DriveOf(*f).desc;
     const Json& m = *manifest_;
     if (m.contains("clock")) tick_ += m["clock"].value("msPerRead", 0u);
     const int64_t pos = f->position;
@@ -137,7 +137,7 @@ bool SimPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* byte
 bool SimPlatform::DiskControl(SimOpenFile& f, uint32_t code, void* out, uint32_t outSize,
                               uint32_t* bytesReturned) {
     const SimDrive& drive = DriveOf(f);
-    const Json& d = *drive.spec;
+    const Json& d = *drive.desc;
     const std::string image = d.contains("image") ? Resolve(d["image"].get<std::string>()) : "";
     const int64_t size = DriveSize(d, image);
     const bool floppy = IsFloppyPath(drive.path);

@@ -6,8 +6,8 @@
 
 namespace platform::sim {
 
-bool SimPlatform::SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) {
-    if (SaveDesktopEntry(linkPath, spec)) return true;
+bool SimPlatform::SaveShortcut(const std::string& linkPath, const ShortcutSpec& desc) {
+    if (SaveDesktopEntry(linkPath, desc)) return true;
     lastError_ = static_cast<uint32_t>(errno);
     return false;
 }

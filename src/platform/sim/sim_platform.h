@@ -14,7 +14,7 @@ using Json = nlohmann::json;
 
 struct SimDrive {
     std::string path;                   // "\\.\PhysicalDrive0", "\\.\A:"
-    std::shared_ptr<const Json> spec;   // the drive's manifest entry
+    std::shared_ptr<const Json> desc;   // the drive's manifest entry
 };
 
 struct SimOpenFile {
@@ -59,7 +59,7 @@ public:
 
     std::string SpecialFolderPath(int csidl) override;
     bool FileExists(const std::string& path) override;
-    bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& spec) override;
+    bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& desc) override;
     std::string ExecutablePath() override;
     char PathSeparator() override { return '/'; }
 

@@ -140,7 +140,7 @@ struct Position {
     Sector attributes{};
     Sector thresholds{};
     bool haveIdentify = false, haveAttributes = false, haveThresholds = false;
-    const Json* spec = nullptr;
+    const Json* desc = nullptr;
 };
 
 // A failure the manifest injects into one command.
@@ -151,10 +151,10 @@ struct Injected {
     uint8_t ideError = 0;
 };
 
-Injected InjectedFor(const Json* spec, const char* command) {
+Injected InjectedFor(const Json* desc, const char* command) {
     Injected f;
-    if (!spec || !spec->contains("fail") || !(*spec)["fail"].contains(command)) return f;
-    const Json& j = (*spec)["fail"][command];
+    if (!desc || !desc->contains("fail") || !(*desc)["fail"].contains(command)) return f;
+    const Json& j = (*desc)["fail"][command];
     f.fails = true;
     f.error = j.value("error", static_cast<uint32_t>(EIO));
     f.driverError = static_cast<uint8_t>(j.value("driverError", 0u));
@@ -164,12 +164,12 @@ Injected InjectedFor(const Json* spec, const char* command) {
 
 // The data of one position: what a sample file holds, overridden by the manifest's own.
 template <typename ResolveFn>
-Position LoadPositionWith(const Json& spec, bool identify, bool blocks, ResolveFn resolve) {
+Position LoadPositionWith(const Json& desc, bool identify, bool blocks, ResolveFn resolve) {
     Position d;
-    d.spec = &spec;
-    d.atapi = spec.value("atapi", false);
-    if (spec.contains("sample")) {
-        auto rec = ReadSample(resolve(spec["sample"].get<std::string>()));
+    d.desc = &desc;
+    d.atapi = desc.value("atapi", false);
+    if (desc.contains("sample")) {
+        auto rec = ReadSample(resolve(desc["sample"].get<std::string>()));
         auto take = [&](const char* tag, Sector& s, bool& have) {
             auto it = rec.find(tag);
             if (it == rec.end()) return;
@@ -181,14 +181,14 @@ Position LoadPositionWith(const Json& spec, bool identify, bool blocks, ResolveF
         take("SMDT", d.attributes, d.haveAttributes);
         take("SMTH", d.thresholds, d.haveThresholds);
     }
-    if (identify && spec.contains("identify")) {
-        d.identify = IdentifyFrom(spec["identify"]);
+    if (identify && desc.contains("identify")) {
+        d.identify = IdentifyFrom(desc["identify"]);
         d.haveIdentify = true;
     }
-    if (blocks && (spec.contains("attributes") || spec.contains("thresholds"))) {
+    if (blocks && (desc.contains("attributes") || desc.contains("thresholds"))) {
         static const Json none;
-        BlocksFrom(spec.contains("attributes") ? spec["attributes"] : none,
-                   spec.contains("thresholds") ? &spec["thresholds"] : nullptr, d.attributes,
+        BlocksFrom(desc.contains("attributes") ? desc["attributes"] : none,
+                   desc.contains("thresholds") ? &desc["thresholds"] : nullptr, d.attributes,
                    d.thresholds, d.haveAttributes, d.haveThresholds);
     }
     return d;
@@ -212,7 +212,7 @@ using Command = SmartCommand;
 
 bool SimPlatform::SmartControl(SimOpenFile& f, uint32_t code, const void* in, uint32_t inSize,
                                void* out, uint32_t outSize, uint32_t* bytesReturned) {
-    const Json& drive = *DriveOf(f).spec;
+    const Json& drive = *DriveOf(f).desc;
 
     if (code == IOCTL_SCSI_PASS_THROUGH) {
         if (!in || !out || inSize < sizeof(SCSI_PASS_THROUGH) || outSize < sizeof(SCSI_PASS_THROUGH)) {
@@ -269,11 +269,11 @@ bool SimPlatform::SmartControl(SimOpenFile& f, uint32_t code, const void* in, ui
     std::array<const Json*, 4> specs{};
     uint8_t map = 0;
     if (ide->contains("positions")) {
-        for (const auto& [key, spec] : (*ide)["positions"].items()) {
+        for (const auto& [key, desc] : (*ide)["positions"].items()) {
             int p = key.size() == 1 && key[0] >= '0' && key[0] <= '3' ? key[0] - '0' : -1;
             if (p < 0) Bad("IDE positions are \"0\" to \"3\"");
-            specs[static_cast<size_t>(p)] = &spec;
-            const bool atapi = spec.value("atapi", false);
+            specs[static_cast<size_t>(p)] = &desc;
+            const bool atapi = desc.value("atapi", false);
             map = static_cast<uint8_t>(map | (1u << p) | (atapi ? 0x10u << p : 0u));
         }
     }
@@ -322,7 +322,7 @@ bool SimPlatform::SmartControl(SimOpenFile& f, uint32_t code, const void* in, ui
                                         [this](const std::string& path) { return Resolve(path); });
     static const char* const names[] = {"", "enable", "identify", "identify", "readData",
                                         "readThresholds"};
-    Injected fail = InjectedFor(d.spec, names[static_cast<int>(c)]);
+    Injected fail = InjectedFor(d.desc, names[static_cast<int>(c)]);
     // A command the device does not implement is aborted (ABRT in the error register).
     const bool aborted = (c == Command::Identify && d.atapi) ||
                          (c == Command::IdentifyPacket && !d.atapi) ||

@@ -19,23 +19,23 @@ std::optional<int> DriveNumber(const std::string& path) {
 
 // A plain JSON value takes the CIM type its kind suggests; {"cim": n, "value": v}
 // gives the type.
-WmiProperty Property(const std::string& name, const Json& spec) {
+WmiProperty Property(const std::string& name, const Json& desc) {
     WmiProperty p{name, CIM_STRING, {}};
-    const Json* v = &spec;
-    if (spec.is_object()) {
-        p.cimType = spec.value("cim", static_cast<int>(CIM_STRING));
-        if (!spec.contains("value")) throw std::runtime_error("machine manifest: wmi property \"" + name + "\" needs a \"value\"");
-        v = &spec["value"];
-    } else if (spec.is_boolean()) {
+    const Json* v = &desc;
+    if (desc.is_object()) {
+        p.cimType = desc.value("cim", static_cast<int>(CIM_STRING));
+        if (!desc.contains("value")) throw std::runtime_error("machine manifest: wmi property \"" + name + "\" needs a \"value\"");
+        v = &desc["value"];
+    } else if (desc.is_boolean()) {
         p.cimType = CIM_BOOLEAN;
-    } else if (spec.is_number_float()) {
+    } else if (desc.is_number_float()) {
         p.cimType = CIM_REAL64;
-    } else if (spec.is_number_unsigned()) {
+    } else if (desc.is_number_unsigned()) {
         p.cimType = CIM_UINT32;
-    } else if (spec.is_number_integer()) {
+    } else if (desc.is_number_integer()) {
         p.cimType = CIM_SINT32;
-    } else if (spec.is_array()) {
-        p.cimType = !spec.empty() && spec[0].is_string() ? CIM_STRING : CIM_UINT16;
+    } else if (desc.is_array()) {
+        p.cimType = !desc.empty() && desc[0].is_string() ? CIM_STRING : CIM_UINT16;
     }
     WmiValue& w = p.value;
     if (v->is_null()) return p;
@@ -92,11 +92,11 @@ WmiQueryResult SimPlatform::WmiExecQuery(const std::string& nameSpace, const std
     std::vector<WmiObject> objects;
     for (const SimDrive& d : drives_) {
         auto n = DriveNumber(d.path);
-        if (!n || !d.spec->contains("wmi")) continue;
+        if (!n || !d.desc->contains("wmi")) continue;
         WmiObject base;
         base.properties.push_back(Property("Name", "\\\\.\\PHYSICALDRIVE" + std::to_string(*n)));
         base.properties.push_back(Property("Index", Json{{"cim", CIM_UINT32}, {"value", *n}}));
-        objects.push_back(Object((*d.spec)["wmi"], std::move(base)));
+        objects.push_back(Object((*d.desc)["wmi"], std::move(base)));
     }
     if (service && service->contains("objects"))
         for (const Json& o : (*service)["objects"]) objects.push_back(Object(o));

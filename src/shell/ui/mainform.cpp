@@ -6,6 +6,9 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <exception>
@@ -19,9 +22,12 @@
 #include "shell/settings.h"
 #include "shell/ui/dialogs.h"
 #include "shell/ui/driveimages.h"
+#include "shell/ui/gradientbar.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
+#include "shell/ui/smartpage.h"
 #include "shell/ui/translationapply.h"
+#include "smart/smarttest.h"
 #include "surface/maildelivery.h"
 #include "surface/report.h"
 #include "surface/surfacerun.h"
@@ -56,6 +62,14 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     const int columnWidths[] = {140, 40, 120, 40, 40, 40, 40};
     for (int c = 0; c < 7; ++c) ui->ListView->header()->resizeSection(c, columnWidths[c]);
     ui->ListView->header()->setStretchLastSection(false);
+    // Column clicks are off, and the columns keep their order, so the bar
+    // rectangle's sum of the first two widths always ends where "Visual" begins.
+    ui->ListView->header()->setSectionsClickable(false);
+    ui->ListView->header()->setSectionsMovable(false);
+    smartpage::ShowGridLines(ui->ListView);
+    smartpage::WatchBarGeometry(ui->ListView, [this](QTreeWidgetItem* item) {
+        ListViewCustomDrawSubItem(ui->ListView, item, smartpage::VisualColumn);
+    });
 
     // The tray icon takes the application title as it is before the window
     // renames the program; it stays hidden, only its tooltip is kept current.
@@ -348,7 +362,33 @@ void TMainForm::TntSpeedButton4Click() { ShowPage(6); }
 
 void TMainForm::TntSpeedButton2Click() { close(); }
 
-void TMainForm::startsmarttestClick() {}
+void TMainForm::startsmarttestClick() {
+    SmartValuesShown = false;
+    DriveRecord record = SelectedRecord();
+    if (!record) {
+        ShowPage(0);
+        return;
+    }
+    ShowPage(5);
+    smartpage::ClearRows(ui->ListView);
+    // Raw values are grouped as the user's locale groups numbers.
+    const SmartTestOutcome outcome = RunSmartTest(platform_, record->DriveNumber, StartSector, EndSector,
+                                                  QLocale().groupSeparator().toStdString());
+    ui->ResInfo->setText(QString::fromStdString(outcome.resInfo));
+    if (!outcome.tableShown) return;
+    smartpage::FillRows(ui->ListView, outcome);
+    // A new line of the log, without pumping: the run lets no other handler in.
+    ui->ProcessInfo->appendPlainText(QString::fromStdString(messages_.StrCheckValues));
+    SmartValuesShown = true;
+}
+
+void TMainForm::ListViewCustomDrawSubItem(QTreeWidget* sender, QTreeWidgetItem* item, int) {
+    if (!SmartValuesShown || !sender || !item) return;
+    if (TGradientBar* bar = smartpage::BarOf(item)) {
+        const QRect r = smartpage::BarRect(sender, item);
+        if (bar->geometry() != r) bar->setGeometry(r);
+    }
+}
 
 void TMainForm::TntSpeedButton7Click() { ShowPage(1); }
 
@@ -360,7 +400,19 @@ void TMainForm::TntSpeedButton5Click() {
     PumpMessages();
 }
 
-void TMainForm::TntSpeedButton9Click() {}
+void TMainForm::TntSpeedButton9Click() {
+    if (ui->ListView->topLevelItemCount() == 0) return;
+    const std::vector<std::string> lines =
+        smartpage::ReportFromList(ui->ListView, ui->ResInfo->text(), ReportDateTime(), ComputerNameForReport(platform_),
+                                  UserNameForReport(platform_), GetLocalIpAddress(platform_));
+    QPlainTextEdit* memo = ui->Report;
+    memo->clear();
+    smartpage::SetTabStops(memo, {100, 140, 180, 220, 260, 300, 340});
+    QStringList text;
+    for (const std::string& line : lines) text << QString::fromStdString(line);
+    memo->setPlainText(text.join(QChar('\n')));
+    ShowPage(3);
+}
 
 void TMainForm::FillDriveList(bool smart) {
     DriveListCallbacks cb;

@@ -21,6 +21,8 @@ class Dialogs;
 class TUserSystem;
 class QLabel;
 class MailSender;
+class QTreeWidget;
+class QTreeWidgetItem;
 class QSystemTrayIcon;
 class TInfoFormSalvex;
 class TInfoFormScandor;
@@ -66,6 +68,10 @@ public:
     int64_t ErrorCount = 0;
     // True while a surface test runs; a second start is refused meanwhile.
     bool SurfaceTestRunning() const { return surfaceRunning_; }
+    // True once the S.M.A.R.T. page's list is complete; only then do bars follow it.
+    bool SmartValuesShown = false;
+    // Keeps a row's bar over its "Visual" cell while the list is drawn, scrolled or resized.
+    void ListViewCustomDrawSubItem(QTreeWidget* sender, QTreeWidgetItem* item, int subItem);
 
 public slots:
     void SmarttestButtonClick();

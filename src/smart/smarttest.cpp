@@ -1,0 +1,100 @@
+#include "smart/smarttest.h"
+
+#include <algorithm>
+
+#include "drive/format.h"
+#include "smart/smartapi.h"
+#include "smart/smartreport.h"
+#include "surface/report.h"
+
+const char* const SmartColumnCaptions[7] = {"Name",    "State", "Visual",   "Current",
+                                            "Worst",   "Threshold", "Raw Value"};
+
+namespace {
+
+// Upper-casing the catalogue's names only ever touches ASCII letters.
+std::string UpperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+}  // namespace
+
+int SmartBarMaximum(int current) {
+    if (current > 200) return 255;
+    if (current > 100) return 200;
+    return 100;
+}
+
+SmartTestOutcome RunSmartTest(platform::Platform& p, int32_t driveNumber, int64_t startSector, int64_t endSector,
+                              const std::string& groupSeparator) {
+    SmartTestOutcome o;
+    std::string error, model, serial;
+    int64_t size = 0;
+    if (!IdentifyAtaDrive(p, driveNumber, error, model, serial, size)) {
+        if (ReadScsiSerial(p, driveNumber, error, model, serial, size))
+            o.resInfo = "SCSI Serial: " + serial;
+        else
+            o.resInfo = error;
+        o.resInfo += " (NO S.M.A.R.T. support)";
+        return o;
+    }
+    // The size of the range chosen in the drive list, not the IDENTIFY capacity.
+    o.resInfo = "IDE Model: " + model + ", Serial: " + serial + ", Size = " +
+                FormatSize((endSector - startSector) * 512);
+
+    TSmartResult& r = o.result;
+    if (!ReadSmartData(p, driveNumber, r, error)) {
+        o.resInfo = error;
+        return o;
+    }
+    if (r.AttributeCount == 0) {
+        o.resInfo += " No SMART Attributes Returned - " + error;
+        return o;
+    }
+
+    o.summary[0] = "Temp " + std::to_string(r.TemperatureCurrent) + "\u00B0C";
+    o.summary[1] = "Realloc Sec " + std::to_string(r.ReallocatedSectors);
+    o.summary[2] = r.FailedCount != 0 ? "SMART Test Failed, Bad Attributes " + std::to_string(r.FailedCount)
+                                      : std::string("SMART Test Passed");
+    const int count = std::min(r.AttributeCount, SmartEntryCount);
+    for (int i = 0; i < count; ++i) {
+        SmartRow row;
+        row.id = r.AttributeId[i];
+        row.caption = UpperAscii(r.AttributeName[i]) == "UNKNOWN" ? std::to_string(r.AttributeId[i])
+                                                                  : r.AttributeName[i];
+        row.state = r.AttributeStatus[i];
+        row.current = std::to_string(r.CurrentValue[i]);
+        row.worst = std::to_string(r.WorstValue[i]);
+        row.threshold = std::to_string(r.ThresholdValue[i]);
+        // The low 32 bits, read as signed: a top bit set shows as a negative number.
+        row.raw = IntToStrGrouped(static_cast<int32_t>(static_cast<uint32_t>(r.RawValue[i] & 0xFFFFFFFF)),
+                                  groupSeparator);
+        row.barMaximum = SmartBarMaximum(r.CurrentValue[i]);
+        row.barPosition = r.CurrentValue[i];
+        row.temperature = UpperAscii(row.caption).find("TEMP") != std::string::npos;
+        o.attributes.push_back(std::move(row));
+    }
+    o.tableShown = true;
+    return o;
+}
+
+std::vector<std::string> SmartTestReport(const SmartTestOutcome& o, const std::string& dateTime,
+                                         const std::string& computer, const std::string& user,
+                                         const std::string& ip) {
+    // As "Print Report" on an empty list: nothing to write.
+    if (!o.tableShown) return {};
+    SmartReportInput in;
+    in.resInfo = o.resInfo;
+    in.dateTime = dateTime;
+    in.computer = computer;
+    in.user = user;
+    in.ip = ip;
+    for (int i = 0; i < 3; ++i) in.summary[i] = o.summary[i];
+    for (int c = 0; c < 7; ++c) in.columns[c] = SmartColumnCaptions[c];
+    for (const SmartRow& r : o.attributes)
+        in.attributes.push_back({r.caption, r.state, r.current, r.worst, r.threshold, r.raw});
+    in.webAddress = MakerWebAddress;
+    return BuildSmartReport(in);
+}

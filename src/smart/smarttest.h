@@ -1,0 +1,43 @@
+// One S.M.A.R.T. test run for one drive, as the window and a command-line front
+// end both show it: the identification line, the summary rows, one row per
+// attribute with its bar values, and the printable report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "smart/smartcatalog.h"
+
+namespace platform { class Platform; }
+
+struct SmartRow {
+    int32_t id = 0;
+    std::string caption, state, current, worst, threshold, raw;
+    int barMaximum = 100;
+    int barPosition = 0;
+    bool temperature = false;   // caption names a temperature: the bar keeps its pale background
+};
+
+struct SmartTestOutcome {
+    std::string resInfo;          // the ResInfo text
+    bool tableShown = false;      // false: the run stopped early, no rows
+    std::string summary[3];       // "Temp ..°C", "Realloc Sec n", passed/failed
+    std::vector<SmartRow> attributes;
+    TSmartResult result;          // what ReadSmartData gave (valid when tableShown)
+};
+
+// The seven column captions of the attribute list.
+extern const char* const SmartColumnCaptions[7];
+
+// The bar's maximum for a current value: 255 above 200, 200 above 100, else 100.
+int SmartBarMaximum(int current);
+
+// startsmarttestClick's steps 5-10 for one drive. groupSeparator: the thousands separator for raw values.
+SmartTestOutcome RunSmartTest(platform::Platform& p, int32_t driveNumber, int64_t startSector, int64_t endSector,
+                              const std::string& groupSeparator);
+
+// The report lines "Print Report" writes, from an outcome; none when no table was shown.
+std::vector<std::string> SmartTestReport(const SmartTestOutcome& o, const std::string& dateTime,
+                                         const std::string& computer, const std::string& user,
+                                         const std::string& ip);
