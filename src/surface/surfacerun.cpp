@@ -51,7 +51,7 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
         if (reader.ReadSectorBlock(current) != 0) {
             if (cb_.log) cb_.log("Sector Error @: " + std::to_string(current));
             ++result.ErrorCount;
-            if (cb_.errorCount) cb_.errorCount(result.ErrorCount);
+            if (cb_.blockFailed) cb_.blockFailed(result.ErrorCount, current);
         }
         const int progress = Progress(current, endSector);
         if (cb_.progress) cb_.progress(progress);

@@ -13,7 +13,7 @@ namespace platform { class Platform; }
 struct SurfaceRunCallbacks {
     std::function<void()> pump;                              // process pending events
     std::function<void(const std::string&)> log;             // one line of the log
-    std::function<void(int64_t)> errorCount;                 // the error counter changed
+    std::function<void(int64_t, int64_t)> blockFailed;       // error count so far, the block's first sector
     std::function<void(int)> progress;                       // percentage of EndSector
     std::function<void(const std::string&)> trayHint;
     std::function<void(const std::string&)> remainingTime;   // called at each time refresh

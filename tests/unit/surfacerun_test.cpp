@@ -10,7 +10,7 @@ namespace {
 struct Recorder {
     std::vector<std::string> log, hints, remaining, used;
     std::vector<int> progress;
-    std::vector<int64_t> errors;
+    std::vector<int64_t> errors, failedSectors;
     int pumps = 0;
     int abortAfterPolls = -1;  // -1: never
     int polls = 0;
@@ -19,7 +19,7 @@ struct Recorder {
         SurfaceRunCallbacks cb;
         cb.pump = [this] { ++pumps; };
         cb.log = [this](const std::string& s) { log.push_back(s); };
-        cb.errorCount = [this](int64_t n) { errors.push_back(n); };
+        cb.blockFailed = [this](int64_t n, int64_t sector) { errors.push_back(n); failedSectors.push_back(sector); };
         cb.progress = [this](int p) { progress.push_back(p); };
         cb.trayHint = [this](const std::string& s) { hints.push_back(s); };
         cb.remainingTime = [this](const std::string& s) { remaining.push_back(s); };
@@ -74,6 +74,7 @@ TEST(SurfaceRun, EachFailedBlockCountsOnceAndLogsItsFirstSector) {
     EXPECT_EQ(r.log, (std::vector<std::string>{"Sector Error @: 2048", "Sector Error @: 2688",
                                                "Sector Error @: 2816"}));
     EXPECT_EQ(r.errors, (std::vector<int64_t>{1, 2, 3}));
+    EXPECT_EQ(r.failedSectors, (std::vector<int64_t>{2048, 2688, 2816}));
     EXPECT_EQ(res.CurrentSector, 4096);
 }
 

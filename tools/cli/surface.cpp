@@ -60,8 +60,6 @@ public:
         ++blocks_;
         Draw(false);
     }
-    // The sector of the block being read, before its percentage arrives.
-    int64_t BlockSector() const { return blocks_ * SectorsPerRead; }
     void Remaining(const std::string& text) { remaining_ = text; }
 
     void Note(const std::string& line) {
@@ -192,7 +190,7 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
     std::vector<int64_t> errorSectors;
     SurfaceRunCallbacks cb;
     cb.log = [&progress](const std::string& line) { progress.Note(line); };
-    cb.errorCount = [&](int64_t) { errorSectors.push_back(progress.BlockSector()); };
+    cb.blockFailed = [&](int64_t, int64_t sector) { errorSectors.push_back(sector); };
     cb.progress = [&progress](int percent) { progress.Block(percent); };
     cb.remainingTime = [&progress](const std::string& text) { progress.Remaining(text); };
     cb.abortRequested = [] { return AbortSignal != 0; };

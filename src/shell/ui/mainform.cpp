@@ -296,7 +296,7 @@ void TMainForm::TntBitBtn1Click() {
     SurfaceRunCallbacks cb;
     cb.pump = [this] { PumpMessages(); };
     cb.log = [this](const std::string& line) { LogProcessInfo(QString::fromStdString(line)); };
-    cb.errorCount = [this](int64_t n) {
+    cb.blockFailed = [this](int64_t n, int64_t) {
         ErrorCount = n;
         ui->sectorErrors->setText(QString::number(n));
     };
