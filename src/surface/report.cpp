@@ -1,5 +1,7 @@
 #include "surface/report.h"
 
+#include "drive/hostinfo.h"
+
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
@@ -64,4 +66,21 @@ std::locale UserLocale() {
     } catch (const std::runtime_error&) {
         return std::locale::classic();
     }
+}
+
+SurfaceReportInput SurfaceReportOfRun(platform::Platform& platform, const std::string& devicePath,
+                                      const std::string& displayName, int64_t startSector, int64_t endSector,
+                                      int64_t currentSector, int64_t errorCount) {
+    SurfaceReportInput in;
+    in.devicePath = devicePath;
+    in.displayName = displayName;
+    in.startSector = startSector;
+    in.endSector = endSector;
+    in.currentSector = currentSector;
+    in.errorCount = errorCount;
+    in.dateTime = ReportDateTime();
+    in.computerName = ComputerNameForReport(platform);
+    in.userName = UserNameForReport(platform);
+    in.ipAddress = GetLocalIpAddress(platform);
+    return in;
 }

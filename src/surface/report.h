@@ -28,6 +28,14 @@ struct SurfaceReportInput {
 // One line per element, UTF-8, without line ends.
 std::vector<std::string> BuildSurfaceReport(const SurfaceReportInput& in);
 
+namespace platform { class Platform; }
+
+// The report's facts for a run on this machine: the run's figures with the
+// current date and time, the computer and user names and the local address.
+SurfaceReportInput SurfaceReportOfRun(platform::Platform& platform, const std::string& devicePath,
+                                            const std::string& displayName, int64_t startSector,
+                                            int64_t endSector, int64_t currentSector, int64_t errorCount);
+
 // The local wall-clock time, broken down; injectable so tests need no real clock.
 using LocalClock = std::function<std::tm()>;
 std::tm LocalTimeNow();

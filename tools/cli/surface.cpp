@@ -201,17 +201,8 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
     if (!result.opened)
         return Fail(o, "surface", ExitUnreadable, "cannot open " + t.path + ": " + OpenErrorText(p, t.path));
 
-    SurfaceReportInput in;
-    in.devicePath = t.path;
-    in.displayName = t.displayName;
-    in.startSector = t.startSector;
-    in.endSector = t.endSector;
-    in.currentSector = result.CurrentSector;
-    in.errorCount = result.ErrorCount;
-    in.dateTime = ReportDateTime();
-    in.computerName = ComputerNameForReport(p);
-    in.userName = UserNameForReport(p);
-    in.ipAddress = GetLocalIpAddress(p);
+    const SurfaceReportInput in = SurfaceReportOfRun(p, t.path, t.displayName, t.startSector, t.endSector,
+                                                     result.CurrentSector, result.ErrorCount);
     const std::vector<std::string> report = BuildSurfaceReport(in);
 
     // The aborted block was read too.

@@ -323,19 +323,11 @@ void TMainForm::TntBitBtn1Click() {
 }
 
 void TMainForm::WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result) {
-    SurfaceReportInput in;
-    in.devicePath = record.DevicePath;
-    in.displayName = record.DisplayName;
-    in.startSector = StartSector;
-    in.endSector = EndSector;
-    in.currentSector = result.CurrentSector;
-    in.errorCount = result.ErrorCount;
-    in.dateTime = ReportDateTime();
-    in.computerName = ComputerNameForReport(platform_);
-    in.userName = UserNameForReport(platform_);
-    in.ipAddress = GetLocalIpAddress(platform_);
     QStringList lines;
-    for (const auto& line : BuildSurfaceReport(in)) lines << QString::fromStdString(line);
+    for (const auto& line : BuildSurfaceReport(SurfaceReportOfRun(platform_, record.DevicePath, record.DisplayName,
+                                                                  StartSector, EndSector, result.CurrentSector,
+                                                                  result.ErrorCount)))
+        lines << QString::fromStdString(line);
     ui->Report->setPlainText(lines.join('\n'));
 }
 
