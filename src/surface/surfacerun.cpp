@@ -41,7 +41,10 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
                                   int64_t endSector) {
     SurfaceRunResult result;
     TSectorReader reader(platform_);
-    if (!reader.Open(devicePath)) return result;
+    if (!reader.Open(devicePath)) {
+        result.openError = platform_.SystemErrorText(platform_.GetLastError());
+        return result;
+    }
     result.opened = true;
 
     int64_t current = 0;

@@ -26,6 +26,7 @@ struct SurfaceRunResult {
     int64_t CurrentSector = 0;  // first sector after the last block, or of the aborted one
     int64_t ErrorCount = 0;
     bool aborted = false;
+    std::string openError;      // the system's text when the drive could not be opened
 };
 
 class TSurfaceRun {

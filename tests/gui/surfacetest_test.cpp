@@ -210,3 +210,14 @@ TEST(SurfaceTestReport, ClosingTheWindowMidRunStillReportsAndMails) {
     EXPECT_LT(lines[12].mid(21).toLongLong(), 200000);
     EXPECT_EQ(sender.sent.size(), 1u);
 }
+
+TEST(SurfaceTestWindow, ADriveThatCannotBeOpenedSaysSoAndWritesNoReport) {
+    Window w(Manifest(1000, R"(, "failOpen": 13)"));
+    w.form->TestMode = 2;
+    AddDrive(w, 0, 1000 * 512);
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(w.CurrentPage(), 2);
+    EXPECT_EQ(w.Find<QPlainTextEdit>("Report")->toPlainText(), "Drive Test Report");
+    EXPECT_TRUE(w.Log().endsWith("Cannot open \\\\.\\PhysicalDrive0: Permission denied")) << w.Log().toStdString();
+    EXPECT_TRUE(w.machine->Reads().empty());
+}

@@ -129,6 +129,7 @@ TEST(SurfaceRun, ADriveThatCannotBeOpenedReadsNothing) {
     Recorder r;
     auto res = TSurfaceRun(*m, r.Callbacks()).Run("\\\\.\\PhysicalDrive0", "DISK", 1000);
     EXPECT_FALSE(res.opened);
+    EXPECT_EQ(res.openError, "Permission denied");
     EXPECT_TRUE(m->Reads().empty());
     EXPECT_TRUE(r.progress.empty());
 }

@@ -314,7 +314,12 @@ void TMainForm::TntBitBtn1Click() {
     cb.abortRequested = [this] { return AbortRequested; };
     TSurfaceRun run(platform_, std::move(cb));
     SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector);
-    if (!result.opened) return;
+    if (!result.opened) {
+        // Nothing was read and no report follows; say why instead of leaving the
+        // page standing still.
+        LogProcessInfo(QString::fromStdString("Cannot open " + record->DevicePath + ": " + result.openError));
+        return;
+    }
     WriteSurfaceReport(*record, result);
     ShowPage(3);
     PumpMessages();
