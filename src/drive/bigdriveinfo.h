@@ -14,9 +14,11 @@ struct TBigDriveInformation {
     int32_t DriveNumber = 0;     // physical drive number; -1 for a floppy
     char Kind = '`';             // 'p' floppy volume, '`' physical drive
     uint8_t PartitionIndex = 0;  // layout entry whose start gives ResumeSector
-    platform::PARTITION_INFORMATION PartitionInfo{};
-    platform::DISK_GEOMETRY Geometry{};
-    platform::DRIVE_LAYOUT_INFORMATION Layout{};
+    // The records are packed; aligned here, their 64-bit fields can be read and
+    // bound to references like any other.
+    alignas(8) platform::PARTITION_INFORMATION PartitionInfo{};
+    alignas(8) platform::DISK_GEOMETRY Geometry{};
+    alignas(8) platform::DRIVE_LAYOUT_INFORMATION Layout{};
     int64_t TotalBytes = 0;      // floppy: the probe's size; physical drive: 0
     int64_t ResumeSector = 0;
 };

@@ -27,11 +27,11 @@ public:
     std::string DevicePath;
     int64_t TotalBytes = 0;
     int64_t TotalSectors = 0;
-    platform::PARTITION_INFORMATION PartitionInfo{};
+    alignas(8) platform::PARTITION_INFORMATION PartitionInfo{};
     int32_t PartitionInfoValid = 0;
-    platform::DISK_GEOMETRY Geometry{};
+    alignas(8) platform::DISK_GEOMETRY Geometry{};
     int32_t GeometryValid = 0;
-    platform::DRIVE_LAYOUT_INFORMATION Layout{};
+    alignas(8) platform::DRIVE_LAYOUT_INFORMATION Layout{};
     int32_t LayoutValid = 0;
 
 private:
