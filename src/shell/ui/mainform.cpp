@@ -71,10 +71,10 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
         ListViewCustomDrawSubItem(ui->ListView, item, smartpage::VisualColumn);
     });
 
-    // The tray icon takes the application title as it is before the window
-    // renames the program; it stays hidden, only its tooltip is kept current.
     setWindowIcon(ProgramIcon());
     driveImages_ = DrivesImageList();
+    // The tray icon takes the application title as it is before the window
+    // renames the program; it stays hidden, only its tooltip is kept current.
     inTrayIcon = new QSystemTrayIcon(windowIcon(), this);
     inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
     SetTrayHint(QApplication::applicationDisplayName());
