@@ -11,6 +11,7 @@
 #include "drive/format.h"
 #include "drive/harddrive.h"
 #include "drive/hostinfo.h"
+#include "platform/drivepath.h"
 #include "platform/platform.h"
 #include "shell/settings.h"
 #include "smart/wmiquery.h"
@@ -36,11 +37,10 @@ const char* KindName(char kind) { return kind == KindFloppy ? "floppy" : "physic
 
 // "\\.\PhysicalDrive3" typed out names drive 3, as the number would.
 bool PhysicalDrivePath(const std::string& t, int& number) {
-    static const std::string prefix = "\\\\.\\physicaldrive";
-    if (t.size() <= prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(t[i])) != prefix[i]) return false;
-    return ParseDriveNumber(t.substr(prefix.size()), number);
+    auto n = platform::PhysicalDriveNumber(t);
+    if (!n || *n > MaxDriveNumber) return false;
+    number = *n;
+    return true;
 }
 
 // The progress line on stderr: rewritten in place with \r, at most ten times a

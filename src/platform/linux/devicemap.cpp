@@ -1,5 +1,7 @@
 #include "platform/linux/devicemap.h"
 
+#include "platform/drivepath.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -64,17 +66,8 @@ std::vector<std::string> WholeDisks(const std::string& sysBlock) {
     return names;
 }
 
-std::optional<int> PhysicalDriveNumber(const std::string& path) {
-    static const std::string prefix = "\\\\.\\physicaldrive";
-    if (path.size() <= prefix.size() || path.size() > prefix.size() + 9) return std::nullopt;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(path[i])) != prefix[i]) return std::nullopt;
-    if (!AllOf(path, prefix.size(), ::isdigit)) return std::nullopt;
-    return std::stoi(path.substr(prefix.size()));
-}
-
 std::optional<std::string> DeviceNodeForPath(const std::string& path, const std::string& sysBlock) {
-    if (auto n = PhysicalDriveNumber(path)) {
+    if (auto n = platform::PhysicalDriveNumber(path)) {
         auto disks = WholeDisks(sysBlock);
         if (*n < 0 || static_cast<size_t>(*n) >= disks.size()) return std::nullopt;
         return "/dev/" + disks[static_cast<size_t>(*n)];

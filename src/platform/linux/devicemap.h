@@ -13,9 +13,6 @@ namespace platform::linuxbe {
 // swap devices, optical drives and floppies are not physical drives.
 std::vector<std::string> WholeDisks(const std::string& sysBlock = "/sys/block");
 
-// "\\.\PhysicalDrive3" -> 3; nullopt for anything else. Case-insensitive, as on Windows.
-std::optional<int> PhysicalDriveNumber(const std::string& path);
-
 // The node to open for a drive path: /dev/<disk> for \\.\PhysicalDriveN, /dev/fd0 and
 // /dev/fd1 for \\.\A: and \\.\B:, an absolute path as it stands (an image file or a
 // device node). nullopt when the path names nothing.

@@ -3,19 +3,12 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "platform/drivepath.h"
 #include "platform/sim/sim_platform.h"
 #include "platform/wql.h"
 
 namespace platform::sim {
 namespace {
-
-std::optional<int> DriveNumber(const std::string& path) {
-    static const std::string prefix = "\\\\.\\PhysicalDrive";
-    if (path.rfind(prefix, 0) != 0 || path.size() == prefix.size()) return std::nullopt;
-    for (size_t i = prefix.size(); i < path.size(); ++i)
-        if (path[i] < '0' || path[i] > '9') return std::nullopt;
-    return std::stoi(path.substr(prefix.size()));
-}
 
 // A plain JSON value takes the CIM type its kind suggests; {"cim": n, "value": v}
 // gives the type.
@@ -91,7 +84,7 @@ WmiQueryResult SimPlatform::WmiExecQuery(const std::string& nameSpace, const std
     }
     std::vector<WmiObject> objects;
     for (const SimDrive& d : drives_) {
-        auto n = DriveNumber(d.path);
+        auto n = PhysicalDriveNumber(d.path);
         if (!n || !d.desc->contains("wmi")) continue;
         WmiObject base;
         base.properties.push_back(Property("Name", "\\\\.\\PHYSICALDRIVE" + std::to_string(*n)));
