@@ -29,9 +29,9 @@ struct Options {
 
 Options ParseOptions(const std::vector<std::string>& args);
 
-// Accepts a decimal drive number without sign, 0 .. 9999.
 // The largest drive number the command line takes (four digits).
 constexpr int MaxDriveNumber = 9999;
+// Accepts a decimal drive number without sign, 0 .. MaxDriveNumber.
 bool ParseDriveNumber(const std::string& text, int& number);
 
 // The floppy drive a target names ("A:", "b:", "A:\", "\\.\A:"): 'A', 'B' or 0.
