@@ -18,6 +18,7 @@
 #include "shell/ui/driveitems.h"
 #include "shell/ui/infoforms.h"
 #include "shell/ui/mainform.h"
+#include "mousedrag.h"
 
 namespace {
 
@@ -30,20 +31,6 @@ bool Save(QWidget& w, const QDir& out, const QString& name) {
     if (w.grab().save(out.filePath(name))) return true;
     std::fprintf(stderr, "cannot write %s\n", qPrintable(out.filePath(name)));
     return false;
-}
-
-// A mouse drag on a header border, as a user makes it.
-void DragBorder(QHeaderView* header, int x, int dx) {
-    QWidget* target = header->viewport();
-    const int y = header->height() / 2;
-    auto send = [&](QEvent::Type type, int at, Qt::MouseButtons buttons) {
-        const QPointF local(at, y);
-        QMouseEvent e(type, local, target->mapToGlobal(local), Qt::LeftButton, buttons, Qt::NoModifier);
-        QApplication::sendEvent(target, &e);
-    };
-    send(QEvent::MouseButtonPress, x, Qt::LeftButton);
-    for (int step = 1; step <= 4; ++step) send(QEvent::MouseMove, x + dx * step / 4, Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, x + dx, Qt::NoButton);
 }
 
 int SmartPages(TMainForm& form, platform::Platform& machine, const QDir& out, int argc, char** argv) {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "mousedrag.h"
 #include "drive/format.h"
 #include "shell/ui/driveitems.h"
 #include "shell/ui/gradientbar.h"
@@ -109,17 +110,8 @@ void Settle() {
 }
 
 // Drags a header border with the mouse, as a user does.
-void DragBorder(QHeaderView* header, int x, int dx) {
-    QWidget* target = header->viewport();
-    const int y = header->height() / 2;
-    auto send = [&](QEvent::Type type, int at, Qt::MouseButtons buttons) {
-        const QPointF local(at, y);
-        QMouseEvent e(type, local, target->mapToGlobal(local), Qt::LeftButton, buttons, Qt::NoModifier);
-        QApplication::sendEvent(target, &e);
-    };
-    send(QEvent::MouseButtonPress, x, Qt::LeftButton);
-    for (int step = 1; step <= 4; ++step) send(QEvent::MouseMove, x + dx * step / 4, Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, x + dx, Qt::NoButton);
+void DragAndSettle(QHeaderView* header, int x, int dx) {
+    DragBorder(header, x, dx);
     Settle();
 }
 
@@ -242,13 +234,13 @@ TEST(SmartPageBars, FollowDraggedBordersScrollingResizingAndRowHeight) {
 
     // Column 0's right border dragged 60 pixels to the right.
     QHeaderView* header = list->header();
-    DragBorder(header, header->sectionViewportPosition(1) - 1, 60);
+    DragAndSettle(header, header->sectionViewportPosition(1) - 1, 60);
     EXPECT_EQ(list->columnWidth(0), 200);
     ExpectBarsInPlace(w, "column 0 widened");
     EXPECT_EQ(smartpage::BarOf(list->topLevelItem(3))->geometry().left(), 200 + 40);
 
     // The "Visual" column itself narrowed.
-    DragBorder(header, header->sectionViewportPosition(3) - 1, -50);
+    DragAndSettle(header, header->sectionViewportPosition(3) - 1, -50);
     EXPECT_EQ(list->columnWidth(2), 70);
     ExpectBarsInPlace(w, "column 2 narrowed");
 
