@@ -8,30 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 BIN="$BUILD/scandor_bench_read"
-[ "$(id -u)" -eq 0 ] || { echo "needs root (loop devices)" >&2; exit 1; }
 [ -x "$BIN" ] || { echo "build $BIN first (ninja -C $BUILD scandor_bench_read)" >&2; exit 1; }
-
-WORK=$(mktemp -d /var/tmp/scandor-bench-XXXXXX)
-LOOP=""
-cleanup() {
-  [ -n "$LOOP" ] && losetup -d "$LOOP" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-IMG="$WORK/disk.img"
-SIZE_MB=2048
-# Real blocks on disk (not sparse), so every pass reads the medium.
-dd if=/dev/urandom of="$IMG" bs=1M count=$SIZE_MB status=none conv=fsync
-LOOP=$(losetup -f --show -r --direct-io=on "$IMG")
-
-uncache() {
-  sync
-  # The backing file and the loop device, out of the page cache.
-  dd if="$IMG" iflag=nocache count=0 status=none
-  dd if="$LOOP" iflag=nocache count=0 status=none
-  echo 1 > /proc/sys/vm/drop_caches 2>/dev/null || true
-}
+. bench/common.sh
 
 uncache
 read -r BYTES SECS FAILED < <("$BIN" "$LOOP")

@@ -10,26 +10,8 @@ cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 READER="$BUILD/scandor_bench_read"
 WINDOW="$BUILD/scandor_bench_window"
-[ "$(id -u)" -eq 0 ] || { echo "needs root (loop devices)" >&2; exit 1; }
 for b in "$READER" "$WINDOW"; do [ -x "$b" ] || { echo "build $b first" >&2; exit 1; }; done
-
-WORK=$(mktemp -d /var/tmp/scandor-bench-XXXXXX)
-LOOP=""
-cleanup() {
-  [ -n "$LOOP" ] && losetup -d "$LOOP" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-IMG="$WORK/disk.img"
-dd if=/dev/urandom of="$IMG" bs=1M count=2048 status=none conv=fsync
-LOOP=$(losetup -f --show -r --direct-io=on "$IMG")
-uncache() {
-  sync
-  dd if="$IMG" iflag=nocache count=0 status=none
-  dd if="$LOOP" iflag=nocache count=0 status=none
-  echo 1 > /proc/sys/vm/drop_caches 2>/dev/null || true
-}
+. bench/common.sh
 pass() {  # prints MB/s
   uncache
   read -r BYTES SECS FAILED < <(XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$WORK} "$1" "$LOOP" 2>/dev/null)
