@@ -30,13 +30,6 @@ void AddDrive(Window& w, const QString& caption, int32_t number, char kind) {
     AttachRecord(item, record);
 }
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 void ExpectValidEntry(const std::string& path) {
     if (QStandardPaths::findExecutable("desktop-file-validate").isEmpty()) return;
     QProcess p;
@@ -60,7 +53,7 @@ TEST(AutostartPage, InstallWithoutPreviewWritesTheEditsTextAndCountsUp) {
     }
     const std::string folder = dir.path.string() + "/autostart/";
     for (const char* name : {"scandor.desktop", "scandor1.desktop", "scandor2.desktop"}) {
-        std::string entry = Slurp(folder + name);
+        std::string entry = testsupport::ReadFile(folder + name);
         EXPECT_NE(entry.find("\nExec=\"/opt/kaveno/scandor\" \"Parameterstring\"\n"), std::string::npos) << entry;
         ExpectValidEntry(folder + name);
     }
@@ -99,7 +92,7 @@ TEST(AutostartPage, PreviewBuildsTheParameterStringOfTheSelectedDrive) {
     EXPECT_EQ(w.Find<QLineEdit>("TntEdit1")->text(), "/MyLogFile.log");
 
     w.Click("installbutton");
-    std::string entry = Slurp(dir.path.string() + "/autostart/scandor.desktop");
+    std::string entry = testsupport::ReadFile(dir.path.string() + "/autostart/scandor.desktop");
     EXPECT_NE(entry.find("\nExec=\"/opt/kaveno/scandor\" \"2\" \"/var/log/scandor/MyLogFile.log\"\n"),
               std::string::npos) << entry;
     ExpectValidEntry(dir.path.string() + "/autostart/scandor.desktop");

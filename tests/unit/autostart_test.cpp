@@ -51,13 +51,6 @@ std::vector<std::string> ParseExec(const std::string& value) {
     return args;
 }
 
-std::string ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::string ExecLine(const std::string& entry) {
     std::istringstream in(entry);
     for (std::string line; std::getline(in, line);)
@@ -106,7 +99,7 @@ TEST(AutostartEntries, NamesCountUpAndEntriesRunTheProgramWithTheParameters) {
     EXPECT_EQ(written[0], dir.path.string() + "/autostart/scandor.desktop");
     EXPECT_EQ(written[1], dir.path.string() + "/autostart/scandor1.desktop");
     EXPECT_EQ(written[2], dir.path.string() + "/autostart/scandor2.desktop");
-    std::string entry = ReadFile(written[2]);
+    std::string entry = testsupport::ReadFile(written[2]);
     EXPECT_EQ(ParseExec(ExecLine(entry)),
               (std::vector<std::string>{"/opt/kaveno/scandor", "0", "/var/log/My Logs/MyLogFile.log"}));
     EXPECT_NE(entry.find("\nPath=/opt/kaveno/\n"), std::string::npos);
