@@ -24,6 +24,8 @@ PACKAGES=(
   desktop-file-utils
   # screenshots
   xvfb xauth imagemagick
+  # the program icon's PNGs, rendered from its SVG by scripts/render-icons.sh
+  librsvg2-bin
   # SMART pass-through test: an emulated AHCI disk booting Debian's kernel from a busybox initramfs
   qemu-system-x86 linux-image-amd64 busybox-static cpio kmod
   # sanitizer build and the libFuzzer target

@@ -3,6 +3,7 @@
 //   --smart N ...  instead: the S.M.A.R.T. page of each physical drive N, once as the run
 //                  leaves it, once after a column border was dragged, and its report.
 #include <QApplication>
+#include <QEnterEvent>
 #include <QDir>
 #include <QAbstractButton>
 #include <QHeaderView>
@@ -106,6 +107,14 @@ int main(int argc, char** argv) {
         form.DrivesListViewDblClick();
         settle();
         form.grab().save(out.filePath("flow3-report.png"));
+        // A flat button with the mouse over it.
+        auto* again = form.findChild<QAbstractButton*>("TntSpeedButton4");
+        QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), again->mapToGlobal(QPointF(3, 3)));
+        QApplication::sendEvent(again, &enter);
+        settle();
+        form.grab().save(out.filePath("flow3-report-hover.png"));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(again, &leave);
         form.ShowPage(2);
         settle();
         form.grab().save(out.filePath("flow2-drive-test-finished.png"));

@@ -1,5 +1,7 @@
 #include "shell/autostart.h"
 
+#include <cstdlib>
+
 #include "platform/platform.h"
 
 std::string BuildParameterString(int32_t driveNumber, const std::string& logFile) {
@@ -32,6 +34,47 @@ std::string StemOf(const std::string& executable, char separator) {
 
 }  // namespace
 
+std::vector<std::string> IconDataFolders() {
+    std::vector<std::string> folders;
+    // Relative entries are to be ignored, as the base directory rules say.
+    auto absolute = [](const std::string& s) { return !s.empty() && s.front() == '/'; };
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (dataHome && absolute(dataHome))
+        folders.emplace_back(dataHome);
+    else if (home && absolute(home))
+        folders.push_back(std::string(home) + "/.local/share");
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    std::string list = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        std::string folder = list.substr(start, end - start);
+        if (absolute(folder)) folders.push_back(std::move(folder));
+        start = end + 1;
+    }
+    return folders;
+}
+
+std::string AutostartIcon(platform::Platform& platform, const std::vector<std::string>& dataFolders) {
+    const std::string name = ProgramIconName;
+    static const char* const kSizes[] = {"256x256", "128x128", "64x64", "48x48", "32x32", "24x24", "22x22", "16x16"};
+    for (const std::string& folder : dataFolders) {
+        const std::string theme = folder + "/icons/hicolor/";
+        if (platform.FileExists(theme + "scalable/apps/" + name + ".svg")) return name;
+        for (const char* size : kSizes)
+            if (platform.FileExists(theme + size + "/apps/" + name + ".png")) return name;
+    }
+    const std::string executable = platform.ExecutablePath();
+    const size_t slash = executable.find_last_of(platform.PathSeparator());
+    if (slash != std::string::npos && executable.front() == '/') {
+        const std::string file = executable.substr(0, slash) + "/icons/hicolor/256x256/apps/" + name + ".png";
+        if (platform.FileExists(file)) return file;
+    }
+    return name;
+}
+
 std::string FreeShortcutPath(platform::Platform& platform, const std::string& folder,
                              const std::string& executable) {
     const std::string stem = folder + StemOf(executable, platform.PathSeparator());
@@ -49,7 +92,7 @@ std::string InstallAutostartEntry(platform::Platform& platform, const std::strin
     desc.arguments = arguments;
     size_t slash = desc.target.find_last_of(sep);
     desc.workingDirectory = slash == std::string::npos ? std::string() : desc.target.substr(0, slash + 1);
-    desc.iconPath = desc.target;
+    desc.iconPath = AutostartIcon(platform, IconDataFolders());
     desc.iconIndex = 0;
     std::string path = FreeShortcutPath(platform, GetSpecialFolderPath(platform, platform::CSIDL_STARTUP),
                                         desc.target);

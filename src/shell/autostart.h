@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform { class Platform; }
 
@@ -24,6 +25,18 @@ std::string LogFileInFolder(const std::string& folder, char separator);
 // extension replaced by ShortcutExtension, then by 1, 2, ... before it.
 std::string FreeShortcutPath(platform::Platform& platform, const std::string& folder,
                              const std::string& executable);
+
+// The program icon's name in the icon theme.
+constexpr const char* ProgramIconName = "de.kaveno.Scandor";
+
+// The folders desktops search for icon themes: $XDG_DATA_HOME (else
+// ~/.local/share), then $XDG_DATA_DIRS (else /usr/local/share and /usr/share).
+std::vector<std::string> IconDataFolders();
+
+// An entry's Icon=: the themed name when the icon is installed in the hicolor
+// theme of one of the folders, else the absolute path of the icon file that a
+// build tree keeps beside the executable, else the themed name all the same.
+std::string AutostartIcon(platform::Platform& platform, const std::vector<std::string>& dataFolders);
 
 // Writes the entry; returns its path. A failed write is not reported, as on the
 // platform the program was designed for; the caller does not look.

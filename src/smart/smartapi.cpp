@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cp1252.h"
 #include "platform/platform.h"
 
 using namespace platform;
@@ -190,6 +191,8 @@ int64_t SectorsOf(const uint8_t* id) {
 
 }  // namespace
 
+std::string DeviceText(const std::string& bytes) { return cp1252::ToUtf8(bytes); }
+
 std::string SwapAtaString(const uint8_t* bytes, size_t length) {
     std::string s;
     if (!bytes) return s;
@@ -243,8 +246,8 @@ bool IdentifyAtaDrive(Platform& p, int32_t driveNumber, std::string& errorText, 
         last = SendCommand(p, h.get(), pos, atapi ? Cmd::IdentifyPacket : Cmd::Identify, out, err);
         if (last) {
             const uint8_t* id = Data(out);
-            model = SwapAtaString(id + 54, 40);
-            serial = SwapAtaString(id + 20, 20);
+            model = DeviceText(SwapAtaString(id + 54, 40));
+            serial = DeviceText(SwapAtaString(id + 20, 20));
             sizeBytes = SectorsOf(id);
             break;
         }
@@ -288,9 +291,9 @@ bool ReadSmartData(Platform& p, int32_t driveNumber, TSmartResult& result, std::
             const uint8_t* id = Data(ident);
             result.DeviceIndex = pos;
             result.SizeBytes = SectorsOf(id);
-            result.SerialNumber = SwapAtaString(id + 20, 20);
-            result.FirmwareRevision = SwapAtaString(id + 46, 8);
-            result.ModelNumber = SwapAtaString(id + 54, 40);
+            result.SerialNumber = DeviceText(SwapAtaString(id + 20, 20));
+            result.FirmwareRevision = DeviceText(SwapAtaString(id + 46, 8));
+            result.ModelNumber = DeviceText(SwapAtaString(id + 54, 40));
             result.IdentifyWord47 = id[94] | (id[95] << 8);
 
             last = SendCommand(p, h.get(), pos, Cmd::ReadData, attrs, err);
@@ -348,7 +351,7 @@ bool ReadScsiSerial(Platform& p, int32_t driveNumber, std::string& errorText, st
         if (b.Data[1] == 0x80 && b.Data[3] > 0) {
             // The data buffer holds at most 188 text bytes after the page head.
             const size_t n = std::min<size_t>(b.Data[3], sizeof b.Data - 4);
-            serial = TrimBlanks(std::string(reinterpret_cast<const char*>(b.Data + 4), n));
+            serial = DeviceText(TrimBlanks(std::string(reinterpret_cast<const char*>(b.Data + 4), n)));
             return true;
         }
         errorText = "No SCSI Drive Serial Number Returned";

@@ -29,6 +29,9 @@ bool ReadSmartData(platform::Platform& p, int32_t driveNumber, TSmartResult& res
 bool ReadScsiSerial(platform::Platform& p, int32_t driveNumber, std::string& errorText,
                     std::string& model, std::string& serial, int64_t& sizeBytes);
 
+// A text a drive returned (IDENTIFY, SCSI pages): 8-bit code-page bytes, as UTF-8.
+std::string DeviceText(const std::string& bytes);
+
 // An IDENTIFY text field: bytes of every word swapped, 0x00-0x20 trimmed at both ends.
 // An odd last byte has no partner and is dropped.
 std::string SwapAtaString(const uint8_t* bytes, size_t length);

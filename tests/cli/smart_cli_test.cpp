@@ -103,4 +103,16 @@ TEST_F(SmartCli, NoAnswerExitsThree) {
     }
 }
 
+TEST_F(SmartCli, EightBitDriveTextsAreCodePageTextInTheJson) {
+    // 0xFC and 0xE9 are "ü" and "é" in Windows-1252, stray bytes as UTF-8.
+    json scsi = Disk(0, 64 * Mib);
+    scsi["scsi"] = {{"hex", "008000045a31fce9"}};
+    const std::string m = Machine(json::array({scsi}));
+    CliResult r = RunCli({"--json", "smart", "0"}, m);
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_EQ(Parse(r)["error"], "SCSI Serial: Z1üé (NO S.M.A.R.T. support)");
+    r = RunCli({"smart", "0"}, m);
+    EXPECT_NE(r.err.find("SCSI Serial: Z1üé "), std::string::npos) << r.err;
+}
+
 }  // namespace

@@ -70,7 +70,6 @@ TEST(InfoWindows, TheLinkOpensTheWindowsWebPage) {
 }
 
 TEST(TrayIcon, StartsWithTheTitleAndSkipsUnchangedOrOverlongHints) {
-    QApplication::setApplicationDisplayName("KAVENO Scandor");
     Window w;
     EXPECT_EQ(w.form->TrayHint(), "KAVENO Scandor");
     int sends = w.form->TrayHintUpdates();

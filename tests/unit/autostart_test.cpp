@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/desktopentry.h"
@@ -103,7 +105,82 @@ TEST(AutostartEntries, NamesCountUpAndEntriesRunTheProgramWithTheParameters) {
     EXPECT_EQ(ParseExec(ExecLine(entry)),
               (std::vector<std::string>{"/opt/kaveno/scandor", "0", "/var/log/My Logs/MyLogFile.log"}));
     EXPECT_NE(entry.find("\nPath=/opt/kaveno/\n"), std::string::npos);
-    EXPECT_NE(entry.find("\nIcon=/opt/kaveno/scandor\n"), std::string::npos);
+    EXPECT_NE(entry.find("\nIcon=de.kaveno.Scandor\n"), std::string::npos);
+}
+
+namespace {
+
+// Sets an environment variable for one scope, restoring it afterwards.
+struct EnvVar {
+    std::string name;
+    std::optional<std::string> old;
+    EnvVar(std::string n, const char* value) : name(std::move(n)) {
+        if (const char* v = std::getenv(name.c_str())) old = v;
+        if (value) ::setenv(name.c_str(), value, 1);
+        else ::unsetenv(name.c_str());
+    }
+    ~EnvVar() {
+        if (old) ::setenv(name.c_str(), old->c_str(), 1);
+        else ::unsetenv(name.c_str());
+    }
+};
+
+void Touch(const std::string& path) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    testsupport::WriteFile(path, "png");
+}
+
+}  // namespace
+
+TEST(AutostartEntries, IconIsTheThemedNameOnceInstalledElseTheBuildTreeFile) {
+    testsupport::TempDir dir;
+    const std::string data = dir / "share", build = dir / "build";
+    auto m = testsupport::Machine(R"({"startupFolder": "autostart", "executable": ")" + build + R"(/scandor"})",
+                                  dir.path.string());
+    // Nothing installed, no icon beside the executable: the name all the same.
+    EXPECT_EQ(AutostartIcon(*m, {data}), "de.kaveno.Scandor");
+    const std::string file = build + "/icons/hicolor/256x256/apps/de.kaveno.Scandor.png";
+    Touch(file);
+    EXPECT_EQ(AutostartIcon(*m, {data}), file);
+    Touch(data + "/icons/hicolor/48x48/apps/de.kaveno.Scandor.png");
+    EXPECT_EQ(AutostartIcon(*m, {dir / "empty", data}), "de.kaveno.Scandor");
+    std::filesystem::remove_all(data);
+    Touch(data + "/icons/hicolor/scalable/apps/de.kaveno.Scandor.svg");
+    EXPECT_EQ(AutostartIcon(*m, {data}), "de.kaveno.Scandor");
+    // Another theme or another name is not this icon.
+    std::filesystem::remove_all(data);
+    Touch(data + "/icons/Adwaita/48x48/apps/de.kaveno.Scandor.png");
+    Touch(data + "/icons/hicolor/48x48/apps/scandor.png");
+    EXPECT_EQ(AutostartIcon(*m, {data}), file);
+
+    // The entry written takes its Icon= from the folders of the environment.
+    {
+        EnvVar home("XDG_DATA_HOME", (dir / "nohome").c_str()), dirs("XDG_DATA_DIRS", data.c_str());
+        const std::string entry = testsupport::ReadFile(InstallAutostartEntry(*m, "0 \"x\""));
+        EXPECT_NE(entry.find("\nIcon=" + file + "\n"), std::string::npos) << entry;
+        Touch(data + "/icons/hicolor/64x64/apps/de.kaveno.Scandor.png");
+        const std::string themed = testsupport::ReadFile(InstallAutostartEntry(*m, "0 \"x\""));
+        EXPECT_NE(themed.find("\nIcon=de.kaveno.Scandor\n"), std::string::npos) << themed;
+    }
+    // The build tree keeps the icon beside its executables.
+    EXPECT_TRUE(std::filesystem::exists(SCANDOR_BINARY_DIR "/icons/hicolor/256x256/apps/de.kaveno.Scandor.png"));
+    EXPECT_TRUE(std::filesystem::exists(SCANDOR_BINARY_DIR "/icons/hicolor/scalable/apps/de.kaveno.Scandor.svg"));
+}
+
+TEST(AutostartEntries, IconFoldersFollowTheBaseDirectoryRules) {
+    {
+        EnvVar home("XDG_DATA_HOME", "/data/home"), dirs("XDG_DATA_DIRS", "/a:relative::/b/");
+        EXPECT_EQ(IconDataFolders(), (std::vector<std::string>{"/data/home", "/a", "/b/"}));
+    }
+    {
+        EnvVar home("XDG_DATA_HOME", "relative"), user("HOME", "/home/u"), dirs("XDG_DATA_DIRS", nullptr);
+        EXPECT_EQ(IconDataFolders(),
+                  (std::vector<std::string>{"/home/u/.local/share", "/usr/local/share", "/usr/share"}));
+    }
+    {
+        EnvVar home("XDG_DATA_HOME", nullptr), user("HOME", nullptr), dirs("XDG_DATA_DIRS", "");
+        EXPECT_EQ(IconDataFolders(), (std::vector<std::string>{"/usr/local/share", "/usr/share"}));
+    }
 }
 
 TEST(AutostartEntries, NameKeepsTheStemOfAnExecutableWithAnExtension) {

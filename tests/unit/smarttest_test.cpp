@@ -168,3 +168,41 @@ TEST(SmartTestReport, ListsSummaryThenAttributesInTheirColumnOrder) {
     auto scsi = Drive(R"("scsi": {"text": "S"})");
     EXPECT_TRUE(SmartTestReport(RunOn(*scsi), "d", "c", "u", "i").empty());
 }
+
+namespace {
+
+// An IDENTIFY block as hex with raw 8-bit text fields (ATA byte order: each word swapped).
+std::string IdentifyHex(const std::string& model, const std::string& serial) {
+    std::string block(512, '\0');
+    auto put = [&](size_t offset, size_t length, const std::string& text) {
+        for (size_t i = 0; i < length; ++i) block[offset + (i ^ 1)] = i < text.size() ? text[i] : ' ';
+    };
+    put(20, 20, serial);
+    put(46, 8, "1.0");
+    put(54, 40, model);
+    block[120] = 0x00;
+    block[122] = 0x20;  // 2097152 sectors
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : block) hex += {digits[c >> 4], digits[c & 15]};
+    return hex;
+}
+
+}  // namespace
+
+TEST(SmartTestRun, DriveTextsAreEightBitCodePageText) {
+    // 0xE9 is "é", 0x80 "€", 0xDF "ß" in Windows-1252; as UTF-8 they are stray bytes.
+    auto ata = Drive(R"("ide": {"positions": {"0": {"identify": {"hex": ")" + IdentifyHex("Caf\xE9 \x80 DISK", "S\xDF" "1") +
+                     R"("}, "attributes": [{"id": 5, "flags": 51, "current": 100, "worst": 100, "threshold": 36}]}}})");
+    SmartTestOutcome o = RunOn(*ata);
+    EXPECT_EQ(o.resInfo, "IDE Model: Café € DISK, Serial: Sß1, Size = 1.00 MBytes ");
+    EXPECT_EQ(o.result.ModelNumber, "Café € DISK");
+    EXPECT_EQ(o.result.SerialNumber, "Sß1");
+
+    auto scsi = Drive(R"("scsi": {"hex": "00800005)" + std::string("5a31fc32ff") + R"("})");
+    EXPECT_EQ(RunOn(*scsi).resInfo, "SCSI Serial: Z1ü2ÿ (NO S.M.A.R.T. support)");
+
+    // A manifest's UTF-8 text is what the drive holds in the code page, so it reads back the same.
+    auto text = Drive(R"("scsi": {"text": "Zürich"})");
+    EXPECT_EQ(RunOn(*text).resInfo, "SCSI Serial: Zürich (NO S.M.A.R.T. support)");
+}

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "platform/cp1252.h"
 #include "platform/sim/sim_platform.h"
 #include "platform/smartcommands.h"
 
@@ -71,7 +72,9 @@ std::map<std::string, std::vector<uint8_t>> ReadSample(const std::string& path) 
     return records;
 }
 
-void PutAtaText(Sector& s, size_t offset, size_t length, const std::string& text) {
+// A manifest's text is UTF-8; the drive holds it in the 8-bit code page.
+void PutAtaText(Sector& s, size_t offset, size_t length, const std::string& utf8) {
+    const std::string text = cp1252::FromUtf8(utf8);
     for (size_t i = 0; i < length; ++i) {
         uint8_t c = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
         s[offset + (i ^ 1)] = c;  // ATA text: the two bytes of every word swapped
@@ -240,7 +243,7 @@ bool SimPlatform::SmartControl(SimOpenFile& f, uint32_t code, const void* in, ui
         if (s.contains("hex")) {
             page = FromHex(s["hex"].get<std::string>(), 255 + 4);
         } else {
-            std::string text = s.value("text", "");
+            std::string text = cp1252::FromUtf8(s.value("text", ""));
             page.assign(4, 0);
             page[1] = static_cast<uint8_t>(s.value("page", 0x80u));
             page[3] = static_cast<uint8_t>(s.value("length", static_cast<uint32_t>(text.size())));

@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QRadialGradient>
 
+#include "shell/autostart.h"
+
 // Everything is drawn on a 32-unit grid; one-unit outlines sit on half units so
 // they fall on whole pixels at 32 and at 64 pixels.
 namespace {
@@ -230,17 +232,29 @@ void DrawPausedDisk(QPainter& p) {
     p.drawRect(QRectF(24, 19, 2.5, 8));
 }
 
-void DrawProgram(QPainter& p) {
-    Slab(p, 16.5, 12);
+void DrawCheckMark(QPainter& p) {
     QPainterPath check;
-    check.moveTo(7, 11);
-    check.lineTo(13, 18);
-    check.lineTo(27, 3.5);
+    check.moveTo(5, 16.5);
+    check.lineTo(12.5, 24.5);
+    check.lineTo(27, 7.5);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(0x0f, 0x55, 0x1e), 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(QColor(0x0f, 0x55, 0x1e), 7, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(check);
-    p.setPen(QPen(QColor(0x2e, 0xc0, 0x4a), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(QColor(0x2e, 0xc0, 0x4a), 4.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(check);
+}
+
+// A red disc with a white cross, as abort buttons carry it.
+void DrawAbort(QPainter& p) {
+    QRadialGradient disc(QPointF(13, 12), 16);
+    disc.setColorAt(0, QColor(0xff, 0x6a, 0x5a));
+    disc.setColorAt(1, QColor(0xc4, 0x1a, 0x12));
+    p.setPen(Outline(QColor(0x7a, 0x0e, 0x08)));
+    p.setBrush(disc);
+    p.drawEllipse(QPointF(16, 16), 13.5, 13.5);
+    p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(10.5, 10.5), QPointF(21.5, 21.5));
+    p.drawLine(QPointF(21.5, 10.5), QPointF(10.5, 21.5));
 }
 
 QPixmap Render(Draw draw, int size) {
@@ -271,4 +285,24 @@ QList<QIcon> DrivesImageList() {
     return list;
 }
 
-QIcon ProgramIcon() { return Icon(DrawProgram); }
+QIcon ButtonImage(driveimages::ButtonPicture picture) {
+    const Draw draw = picture == driveimages::FolderPicture      ? DrawFolder
+                      : picture == driveimages::CheckMarkPicture ? DrawCheckMark
+                                                                 : DrawAbort;
+    QIcon icon;
+    icon.addPixmap(Render(draw, driveimages::ImageSize / 2));
+    icon.addPixmap(Render(draw, driveimages::ImageSize));
+    return icon;
+}
+
+// Outside any namespace, as the resource macro requires.
+static void LoadIconResources() { Q_INIT_RESOURCE(icons); }
+
+QIcon ProgramIcon() {
+    LoadIconResources();
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(QLatin1String(ProgramIconName)),
+                     QSize(size, size));
+    return icon;
+}

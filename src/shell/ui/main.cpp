@@ -10,14 +10,13 @@ int main(int argc, char** argv) {
     // parameter string of an autostart entry can never change its behaviour.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication app(qtArgc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("KAVENO Scandor"));
     QApplication::setApplicationName(QStringLiteral("scandor"));
 
     std::unique_ptr<platform::Platform> machine;
     try {
         machine = platform::CreatePlatformFromEnvironment();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QStringLiteral("KAVENO Scandor"), QString::fromUtf8(e.what()));
+        QMessageBox::critical(nullptr, QString::fromLatin1(TMainForm::ApplicationTitle), QString::fromUtf8(e.what()));
         return 1;
     }
     TMainForm form(*machine);

@@ -27,6 +27,7 @@
 #include "shell/ui/infoforms.h"
 #include "shell/ui/smartpage.h"
 #include "shell/ui/translationapply.h"
+#include "shell/ui/windowlook.h"
 #include "smart/smarttest.h"
 #include "surface/maildelivery.h"
 #include "surface/report.h"
@@ -44,6 +45,15 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"));
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose, false);
+    ui->DrivesListView->setItemDelegate(new windowlook::DriveItemDelegate(ui->DrivesListView));
+    windowlook::KeepPagesToTheProgram(ui->ProcessControl);
+    windowlook::LayOutSmartPage(ui->TabSheet6, ui->ResInfo, ui->ListView, ui->TntSpeedButton8, ui->TntSpeedButton9);
+    windowlook::KeepPagesWhole(ui->ProcessControl);
+    windowlook::MenusUseTheBarFont(ui->MainMenu);
+    windowlook::AddHoverFrames(this);
+    ui->TntSpeedButton6->setIcon(ButtonImage(driveimages::FolderPicture));
+    ui->installbutton->setIcon(ButtonImage(driveimages::CheckMarkPicture));
+    ui->cancelbutton->setIcon(ButtonImage(driveimages::AbortPicture));
 
     // The window definition's client area is 604 x 636 below the menu bar.
     ui->TntSplitter1->setSizes({636 - 105, 105});
@@ -59,6 +69,7 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     ui->TntStatusBar1->addWidget(statusPanels_[0]);
     ui->TntStatusBar1->addWidget(statusPanels_[1]);
     resize(604, 636 + ui->MainMenu->sizeHint().height());
+    windowlook::CentreOnScreen(this);
     const int columnWidths[] = {140, 40, 120, 40, 40, 40, 40};
     for (int c = 0; c < 7; ++c) ui->ListView->header()->resizeSection(c, columnWidths[c]);
     ui->ListView->header()->setStretchLastSection(false);
@@ -75,9 +86,11 @@ TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* pa
     driveImages_ = DrivesImageList();
     // The tray icon takes the application title as it is before the window
     // renames the program; it stays hidden, only its tooltip is kept current.
+    // Qt would append a display name to every other window's caption, so the
+    // title is kept here instead.
     inTrayIcon = new QSystemTrayIcon(windowIcon(), this);
     inTrayIcon->setObjectName(QStringLiteral("inTrayIcon"));
-    SetTrayHint(QApplication::applicationDisplayName());
+    SetTrayHint(QString::fromLatin1(ApplicationTitle));
     connect(inTrayIcon, &QSystemTrayIcon::activated, this, [this] { showNormal(); raise(); activateWindow(); });
 
     // Comes up with English, as the dispatcher does, so linking applies nothing.
@@ -109,7 +122,6 @@ void TMainForm::FormCreate() {
     userSystem_ = std::make_unique<TUserSystem>(platform_);
     LoadMessageStrings();
     TestMode = 0;
-    QApplication::setApplicationDisplayName(QString::fromLatin1(Caption));
     setWindowTitle(QString::fromLatin1(Caption));
     ReadSettings();
     ShowPage(6);
@@ -165,6 +177,8 @@ void TMainForm::PumpMessages() { QCoreApplication::processEvents(QEventLoop::All
 void TMainForm::ShowPage(int index) {
     QTabWidget* pages = ui->ProcessControl;
     if (index < 0 || index >= PageCount) return;
+    // Only this function moves between pages; meanwhile nothing is turned back.
+    pages->setProperty(windowlook::ShownPageProperty, QVariant());
     pages->setCurrentIndex(index);
     for (int i = 0; i < PageCount; ++i) {
         pages->setTabVisible(i, false);
@@ -174,6 +188,7 @@ void TMainForm::ShowPage(int index) {
     // Hiding the current tab moves the tab bar elsewhere; put it back.
     pages->setCurrentIndex(index);
     pages->widget(index)->setVisible(true);
+    pages->setProperty(windowlook::ShownPageProperty, index);
 }
 
 void TMainForm::LogProcessInfo(const QString& text) {
@@ -216,9 +231,32 @@ void TMainForm::SaveSettings() {
     settings::SaveSettings(platform_.GetRegistry(), f);
 }
 
-void TMainForm::ShowAfterEmailPage() { ShowPage(TestMode != 0 ? 0 : 6); }
+void TMainForm::ShowAfterEmailPage() {
+    if (ReturnToRunningTest()) return;
+    ShowPage(TestMode != 0 ? 0 : 6);
+}
+
+bool TMainForm::ReturnToRunningTest() {
+    if (!surfaceRunning_) return false;
+    ShowPage(2);
+    return true;
+}
+
+bool TMainForm::RefuseStartWhileTestRuns() {
+    if (!ReturnToRunningTest()) return false;
+    dialogs_->MessageBox(this,
+                         QStringLiteral("A sector test is running. Wait until it ends, or stop it with \"Abort Scandor\", "
+                                        "before you start another test."),
+                         windowTitle(), Dialogs::Information);
+    return true;
+}
+
+void TMainForm::SetTestMenusEnabled(bool enabled) {
+    for (QAction* a : {ui->SmartTestSubMenu, ui->SectorTestMenu, ui->CreateAutostartEntries1}) a->setEnabled(enabled);
+}
 
 void TMainForm::SmarttestButtonClick() {
+    if (ReturnToRunningTest()) return;
     TestMode = 1;
     ui->DrivesListView->clear();
     PumpMessages();
@@ -229,6 +267,7 @@ void TMainForm::SmarttestButtonClick() {
 }
 
 void TMainForm::sectortestbuttonClick() {
+    if (ReturnToRunningTest()) return;
     TestMode = 2;
     ui->DrivesListView->clear();
     PumpMessages();
@@ -244,6 +283,8 @@ DriveRecord TMainForm::SelectedRecord() const {
 }
 
 void TMainForm::DrivesListViewDblClick() {
+    // Before anything of the running test's state is touched.
+    if (RefuseStartWhileTestRuns()) return;
     DriveRecord record = SelectedRecord();
     if (!record) return;
     if (record->Kind == KindFloppy) {
@@ -277,7 +318,7 @@ void TMainForm::CancelEmailSettingClick() { ShowAfterEmailPage(); }
 void TMainForm::TntBitBtn1Click() {
     // The run state is one set per window, and the run pumps events, so a start
     // reached from a nested handler would read through the same reader.
-    if (surfaceRunning_) return;
+    if (RefuseStartWhileTestRuns()) return;
     ui->EmailEditcopy->setEnabled(true);
     ui->EmailEditcopy->setChecked(ui->sendemailceckbox->isChecked());
     ui->EmailEditcopy->setEnabled(false);
@@ -290,9 +331,20 @@ void TMainForm::TntBitBtn1Click() {
     // A copy of the shared record: a refill of the list during the run cannot free it.
     DriveRecord record = SelectedRecord();
     if (!record) return;
+    // The run reports from its own copy: handlers nested in its pumping may set
+    // the window's range or refill the list.
+    const TBigDriveInformation drive = *record;
+    const int64_t runStart = StartSector, runEnd = EndSector;
 
     surfaceRunning_ = true;
-    struct Reset { bool& flag; ~Reset() { flag = false; } } reset{surfaceRunning_};
+    SetTestMenusEnabled(false);
+    struct Reset {
+        TMainForm& form;
+        ~Reset() {
+            form.surfaceRunning_ = false;
+            form.SetTestMenusEnabled(true);
+        }
+    } reset{*this};
     SurfaceRunCallbacks cb;
     cb.pump = [this] { PumpMessages(); };
     cb.log = [this](const std::string& line) { LogProcessInfo(QString::fromStdString(line)); };
@@ -313,24 +365,25 @@ void TMainForm::TntBitBtn1Click() {
     };
     cb.abortRequested = [this] { return AbortRequested; };
     TSurfaceRun run(platform_, std::move(cb));
-    SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector);
+    SurfaceRunResult result = run.Run(drive.DevicePath, drive.DisplayName, runEnd);
     if (!result.opened) {
         // Nothing was read and no report follows; say why instead of leaving the
         // page standing still.
-        LogProcessInfo(QString::fromStdString("Cannot open " + record->DevicePath + ": " + result.openError));
+        LogProcessInfo(QString::fromStdString("Cannot open " + drive.DevicePath + ": " + result.openError));
         return;
     }
-    WriteSurfaceReport(*record, result);
+    WriteSurfaceReport(drive, runStart, runEnd, result);
     ShowPage(3);
     PumpMessages();
     // Also after an abort, and also when the window was closed during the run.
     if (ui->sendemailceckbox->isChecked()) SendReport();
 }
 
-void TMainForm::WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result) {
+void TMainForm::WriteSurfaceReport(const TBigDriveInformation& record, int64_t startSector, int64_t endSector,
+                                   const SurfaceRunResult& result) {
     QStringList lines;
     for (const auto& line : BuildSurfaceReport(SurfaceReportOfRun(platform_, record.DevicePath, record.DisplayName,
-                                                                  StartSector, EndSector, result.CurrentSector,
+                                                                  startSector, endSector, result.CurrentSector,
                                                                   result.ErrorCount)))
         lines << QString::fromStdString(line);
     ui->Report->setPlainText(lines.join('\n'));
@@ -360,6 +413,7 @@ void TMainForm::TntSpeedButton4Click() { ShowPage(6); }
 void TMainForm::TntSpeedButton2Click() { close(); }
 
 void TMainForm::startsmarttestClick() {
+    if (RefuseStartWhileTestRuns()) return;
     SmartValuesShown = false;
     DriveRecord record = SelectedRecord();
     if (!record) {
@@ -372,6 +426,8 @@ void TMainForm::startsmarttestClick() {
     const SmartTestOutcome outcome = RunSmartTest(platform_, record->DriveNumber, StartSector, EndSector,
                                                   QLocale().groupSeparator().toStdString());
     ui->ResInfo->setText(QString::fromStdString(outcome.resInfo));
+    // What failed is said first; a long line must not scroll it out of sight.
+    ui->ResInfo->setCursorPosition(0);
     if (!outcome.tableShown) return;
     smartpage::FillRows(ui->ListView, outcome);
     // A new line of the log, without pumping: the run lets no other handler in.
@@ -420,6 +476,10 @@ void TMainForm::FillDriveList(bool smart) {
         if (entry.imageIndex >= 0 && entry.imageIndex < driveImages_.size())
             item->setIcon(driveImages_[entry.imageIndex]);
         if (entry.record) AttachRecord(item, entry.record);
+        // The whole caption, and which device it is.
+        QString tip = QString::fromStdString(entry.caption);
+        if (entry.record) tip += QChar('\n') + QString::fromStdString(entry.record->DevicePath);
+        item->setToolTip(tip);
     };
     cb.informationBox = [this](const std::string& text, const std::string& caption) {
         dialogs_->MessageBox(this, QString::fromStdString(text), QString::fromStdString(caption),
@@ -437,6 +497,7 @@ void TMainForm::ListDrivesForSectorTest() { FillDriveList(false); }
 void TMainForm::ListDrivesForSmartTest() { FillDriveList(true); }
 
 void TMainForm::CreateAutostartEntries1Click() {
+    if (ReturnToRunningTest()) return;
     ShowPage(7);
     ui->SelectParameterList->clear();
     if (ui->DrivesListView->count() == 0) {
@@ -474,10 +535,12 @@ void TMainForm::TntBitBtn4Click() {
 
 void TMainForm::installbuttonClick() {
     InstallAutostartEntry(platform_, ui->TntEdit2->text().toStdString());
-    ShowPage(6);
+    if (!ReturnToRunningTest()) ShowPage(6);
 }
 
-void TMainForm::cancelbuttonClick() { ShowPage(6); }
+void TMainForm::cancelbuttonClick() {
+    if (!ReturnToRunningTest()) ShowPage(6);
+}
 
 void TMainForm::InfoaboutKAVENOScandor1Click() { infoScandor_->ShowOver(this); }
 

@@ -33,6 +33,8 @@ class TMainForm : public QMainWindow {
 public:
     static constexpr int PageCount = 8;
     static constexpr const char* Caption = "Free KAVENO Scandor 1.1";
+    // The application title the program starts with.
+    static constexpr const char* ApplicationTitle = "KAVENO Scandor";
 
     // dialogs: the modal-dialog seam; nullptr means the real dialogs.
     explicit TMainForm(platform::Platform& platform, Dialogs* dialogs = nullptr,
@@ -113,7 +115,14 @@ private:
     void ListDrivesForSectorTest();
     void ListDrivesForSmartTest();
     void FillDriveList(bool smart);
-    void WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result);
+    void WriteSurfaceReport(const TBigDriveInformation& record, int64_t startSector, int64_t endSector,
+                            const SurfaceRunResult& result);
+    // While a sector test runs: shows its page and returns true.
+    bool ReturnToRunningTest();
+    // The same, saying why a second test cannot start.
+    bool RefuseStartWhileTestRuns();
+    // The menu items that would leave a running test or start another one.
+    void SetTestMenusEnabled(bool enabled);
     void SendReport();
     // The record of the selected drive-list item, or nullptr.
     std::shared_ptr<TBigDriveInformation> SelectedRecord() const;

@@ -1,4 +1,4 @@
-#include "shell/cp1252.h"
+#include "platform/cp1252.h"
 
 #include "platform/text.h"
 
