@@ -26,19 +26,9 @@ install(CODE "
 install(FILES ${PKG}/scandor-cli.bash-completion RENAME scandor-cli
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
-# The program's icon: the scalable picture and its sizes, when drawn.
-set(ICONS ${PROJECT_SOURCE_DIR}/resources/icons)
-if(EXISTS ${ICONS}/${SCANDOR_ID}.svg)
-  install(FILES ${ICONS}/${SCANDOR_ID}.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-endif()
-foreach(size 16 22 24 32 48 64 128 256)
-  foreach(name ${SCANDOR_ID}-${size}.png ${size}/${SCANDOR_ID}.png ${size}x${size}/${SCANDOR_ID}.png)
-    if(EXISTS ${ICONS}/${name})
-      install(FILES ${ICONS}/${name} RENAME ${SCANDOR_ID}.png
-              DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
-    endif()
-  endforeach()
-endforeach()
+# The program's icon: the scalable picture and its rendered sizes.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
+        OPTIONAL FILES_MATCHING PATTERN "*.svg" PATTERN "*.png")
 
 # Manual pages go in compressed, as Debian wants them.
 find_program(GZIP gzip REQUIRED)

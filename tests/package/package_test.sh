@@ -33,7 +33,7 @@ dpkg-deb -f "$deb" Description | grep -q 'drives' || fail "no description"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-for f in usr/bin/scandor usr/bin/scandor-cli \
+for f in usr/bin/scandor usr/bin/scandor-cli usr/libexec/scandor/scandor-helper \
          usr/share/applications/de.kaveno.Scandor.desktop \
          usr/share/metainfo/de.kaveno.Scandor.metainfo.xml \
          usr/share/polkit-1/actions/de.kaveno.Scandor.policy \
