@@ -30,6 +30,8 @@ PACKAGES=(
   qemu-system-x86 linux-image-amd64 busybox-static cpio kmod
   # sanitizer build and the libFuzzer target
   clang libclang-rt-14-dev
+  # the Debian package and the checks of its contents
+  dpkg-dev file lintian appstream man-db
   # SMTP servers of the e-mail tests (the tests run `npm ci` into the build tree)
   python3-aiosmtpd nodejs
 )
