@@ -33,8 +33,9 @@ MessageStrings EnglishMessages();
 // Text from outside (device and file names, server replies, typed arguments) made
 // safe for a terminal: control characters, C1 controls and bytes that are no UTF-8
 // become C-style escapes ("\t", "\x1b", "\u009b", "\xff"); the rest is kept.
-std::string Printable(const std::string& text);
-// Each line through Printable on stdout.
+// keepTabs: TAB stays, for the reports' own table columns, where it forges nothing.
+std::string Printable(const std::string& text, bool keepTabs = false);
+// Each line through Printable (TABs kept) on stdout.
 void PrintLines(const std::vector<std::string>& lines);
 // The document, indented, on stdout; text that is not UTF-8 is replaced, never thrown on.
 void PrintJson(const nlohmann::ordered_json& doc);

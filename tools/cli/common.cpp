@@ -49,7 +49,7 @@ void SetSignalPhase(SignalPhase phase) {
     Phase = static_cast<int>(phase);
 }
 
-std::string Printable(const std::string& text) {
+std::string Printable(const std::string& text, bool keepTabs) {
     static const char* const Hex = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
@@ -61,7 +61,7 @@ std::string Printable(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (b < 0x80) {
-            if (b == '\t') out += "\\t";
+            if (b == '\t') out += keepTabs ? "\t" : "\\t";
             else if (b == '\n') out += "\\n";
             else if (b == '\r') out += "\\r";
             else if (b < 0x20 || b == 0x7F) byteEscape(b);
@@ -107,7 +107,7 @@ MessageStrings EnglishMessages() {
 }
 
 void PrintLines(const std::vector<std::string>& lines) {
-    for (const std::string& l : lines) std::cout << Printable(l) << '\n';
+    for (const std::string& l : lines) std::cout << Printable(l, true) << '\n';
     std::cout.flush();
 }
 
