@@ -21,12 +21,20 @@ void SendReportByEmail(const MailFields& fields, const std::vector<std::string>&
         message.body += reportLines[i];
     }
 
-    std::string error;
+    std::string error = AddressProblem(message);
+    if (error.empty()) error = HostNameProblem(settings);
+    if (!error.empty()) {
+        // Refused before any connection: such a text must never reach the server.
+        log("Error on sending email: " + error);
+        return;
+    }
     bool failed = false;
     try {
         sender.Connect(settings);
         sender.Send(message);
         log("Email send.");
+    } catch (const SmtpCancelled&) {
+        log(DeliveryAbandonedLine);
     } catch (const std::exception& e) {
         failed = true;
         error = e.what();

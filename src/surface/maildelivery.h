@@ -39,10 +39,14 @@ private:
 };
 
 inline constexpr const char* ReportMailSubject = "Drive Error Report";
+// Logged instead of the error line when the settings' cancel check stopped delivery.
+inline constexpr const char* DeliveryAbandonedLine = "Email delivery abandoned.";
 
 // Logs "Sending email", sends the report lines joined by CR LF with the subject
 // above, then logs "Email send." or one "Error on sending email: " line, and
-// disconnects in every case. Never throws. The window passes port 25; time-outs and
+// disconnects in every case (without QUIT when the delivery was abandoned). An
+// address or host name with a control character is refused before connecting.
+// Never throws. The window passes port 25; time-outs and
 // the EHLO name come from `base`, whose host, port, user and password are replaced.
 void SendReportByEmail(const MailFields& fields, const std::vector<std::string>& reportLines,
                        const std::function<void(const std::string&)>& log, MailSender& sender,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <random>
 
@@ -112,6 +113,37 @@ std::string JoinAddresses(const std::vector<std::string>& entries) {
     return out;
 }
 
+bool HasControl(const std::string& s) {
+    for (char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string AddressProblem(const MailMessageData& message) {
+    if (HasControl(message.from)) return "The sender address contains a control character";
+    for (const auto& r : message.recipients)
+        if (HasControl(r)) return "A recipient address contains a control character";
+    return {};
+}
+
+std::string HostNameProblem(const SmtpSettings& settings) {
+    if (HasControl(settings.host)) return "The SMTP host name contains a control character";
+    if (HasControl(settings.heloName)) return "The EHLO name contains a control character";
+    return {};
+}
+
+namespace {
+
+std::string CheckedHeloName(const SmtpSettings& settings) {
+    const std::string name = settings.heloName.empty() ? net::LocalHostName() : settings.heloName;
+    if (HasControl(name)) throw SmtpError("The local host name contains a control character");
+    return name;
+}
+
 }  // namespace
 
 std::string SmtpReply::Text() const {
@@ -211,27 +243,40 @@ void SmtpClient::Fail(const std::string& text, bool broken) {
     throw SmtpError(text);
 }
 
+void SmtpClient::Fail(const net::NetError& e) {
+    broken_ = true;
+    if (e.Cancelled()) throw SmtpCancelled(e.what());
+    throw SmtpError(e.what());
+}
+
 void SmtpClient::Write(const std::string& data) {
     try {
         connection_->Send(data, settings_.replyTimeoutMs);
     } catch (const net::NetError& e) {
-        Fail(e.what(), true);
+        Fail(e);
     }
 }
 
 SmtpReply SmtpClient::ReadReply() {
+    // One deadline for the whole reply: a server trickling continuation lines must
+    // not hold the client for ever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.replyTimeoutMs);
     SmtpReply reply;
     size_t total = 0;
     for (;;) {
         size_t end;
         while ((end = buffer_.find('\n')) == std::string::npos) {
             if (buffer_.size() > MaxReplyBytes) Fail("The server's reply is too long", true);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) Fail("timed out", true);
             char chunk[4096];
             size_t n = 0;
             try {
-                n = connection_->Receive(chunk, sizeof chunk, settings_.replyTimeoutMs);
+                n = connection_->Receive(chunk, sizeof chunk, static_cast<int>(left));
             } catch (const net::NetError& e) {
-                Fail(e.what(), true);
+                Fail(e);
             }
             if (n == 0) Fail("Connection closed by the server", true);
             buffer_.append(chunk, n);
@@ -274,15 +319,18 @@ void SmtpClient::Connect(const SmtpSettings& settings) {
     buffer_.clear();
     broken_ = false;
     pipelining_ = authLogin_ = authenticated_ = false;
+    if (const std::string problem = HostNameProblem(settings_); !problem.empty()) throw SmtpError(problem);
+    const std::string name = CheckedHeloName(settings_);
 
+    connection_->SetCancelCheck(settings_.cancelled);
     try {
         connection_->Connect(settings_.host, settings_.port, settings_.connectTimeoutMs);
     } catch (const net::NetError& e) {
+        if (e.Cancelled()) throw SmtpCancelled(e.what());
         throw SmtpError(e.what());
     }
     Expect(ReadReply(), 220);
 
-    const std::string name = settings_.heloName.empty() ? net::LocalHostName() : settings_.heloName;
     const SmtpReply ehlo = Command("EHLO " + name);
     if (ehlo.code == 250) {
         for (size_t i = 1; i < ehlo.lines.size(); ++i) {
@@ -309,6 +357,7 @@ void SmtpClient::Connect(const SmtpSettings& settings) {
 void SmtpClient::Send(const MailMessageData& message) {
     if (!Connected()) throw SmtpError("Not connected");
     if (message.recipients.empty()) throw SmtpError("No recipient address given");
+    if (const std::string problem = AddressProblem(message); !problem.empty()) throw SmtpError(problem);
 
     std::vector<std::string> commands;
     commands.push_back("MAIL FROM:<" + EnvelopeAddress(message.from) + ">");
@@ -341,7 +390,7 @@ void SmtpClient::Send(const MailMessageData& message) {
 
     static std::atomic<unsigned> counter{0};
     std::random_device random;
-    const std::string host = settings_.heloName.empty() ? net::LocalHostName() : settings_.heloName;
+    const std::string host = CheckedHeloName(settings_);
     const std::string messageId = "<" + std::to_string(std::time(nullptr)) + "." +
                                   std::to_string(++counter) + "." + std::to_string(random()) +
                                   ".scandor@" + host + ">";

@@ -1,16 +1,18 @@
 // A compact SMTP submission client: plain TCP, EHLO (HELO when refused), AUTH LOGIN
 // only when a user name is given and the server offers LOGIN, PIPELINING when
-// offered, a deadline on the connect and on every reply.
+// offered, a deadline on the connect and on every reply (one for the whole reply,
+// however slowly it trickles in).
 #pragma once
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace net { class TcpConnection; }
+namespace net { class TcpConnection; class NetError; }
 
 // Every failure of a delivery; its text is what the user reads:
 // - "timed out": no connection, reply or room to send within the time-out;
@@ -18,10 +20,19 @@ namespace net { class TcpConnection; }
 // - "Host \"name\" not found: " and the resolver's text;
 // - a refused command: the server's reply, code and text ("550 5.7.1 Sender rejected");
 // - "Connection closed by the server", "Malformed reply from the server: " and the
-//   line, "The server's reply is too long", "No recipient address given".
+//   line, "The server's reply is too long", "No recipient address given";
+// - an address or host name with a control character, refused before it is sent
+//   ("The sender address contains a control character").
 class SmtpError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// The caller's cancel check stopped the delivery; the connection is closed
+// without QUIT, since waiting for the server is what was cancelled.
+class SmtpCancelled : public SmtpError {
+public:
+    using SmtpError::SmtpError;
 };
 
 struct SmtpSettings {
@@ -34,6 +45,8 @@ struct SmtpSettings {
     // slow server behind a content filter.
     int connectTimeoutMs = 30000;
     int replyTimeoutMs = 30000;
+    // Asked while waiting; true abandons the delivery at once (SmtpCancelled).
+    std::function<bool()> cancelled;
 };
 
 struct MailMessageData {
@@ -63,6 +76,12 @@ std::string BuildMessageText(const MailMessageData& message, std::time_t date,
                              const std::string& messageId);
 // Doubles the leading dot of every line of a CR LF text.
 std::string DotStuff(const std::string& crlfText);
+// Why the message's addresses cannot go into SMTP commands or headers: a control
+// character (CR LF would start a command of its own). Empty when they can.
+std::string AddressProblem(const MailMessageData& message);
+// The same for the server's host name and the EHLO name.
+std::string HostNameProblem(const SmtpSettings& settings);
+
 // "Tue, 08 Dec 2026 17:08:51 +0100" in local time.
 std::string RfcDate(std::time_t t);
 
@@ -92,6 +111,7 @@ private:
     SmtpReply Command(const std::string& line);
     void Expect(const SmtpReply& reply, int code);
     void Fail(const std::string& text, bool broken);
+    [[noreturn]] void Fail(const net::NetError& e);
 
     SmtpSettings settings_;
     std::unique_ptr<net::TcpConnection> connection_;

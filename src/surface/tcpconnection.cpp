@@ -2,9 +2,15 @@
 // class (WSAPoll, ioctlsocket for non-blocking mode, closesocket).
 #include "surface/tcpconnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -18,8 +24,12 @@ namespace net {
 namespace {
 
 const char* const TimedOutText = "timed out";
+const char* const CancelledText = "Cancelled";
 
 using Clock = std::chrono::steady_clock;
+
+// A wait is cut into slices this long, so a cancel check is seen soon.
+constexpr int SliceMs = 200;
 
 int RemainingMs(Clock::time_point deadline) {
     const auto left =
@@ -27,15 +37,65 @@ int RemainingMs(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+void ThrowIfCancelled(const std::function<bool()>& cancelled) {
+    if (cancelled && cancelled()) throw NetError(CancelledText, false, true);
+}
+
 // Waits for the events until the deadline; false when the time ran out.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+bool WaitFor(int fd, short events, Clock::time_point deadline, const std::function<bool()>& cancelled) {
     for (;;) {
+        ThrowIfCancelled(cancelled);
+        const int left = RemainingMs(deadline);
         pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, RemainingMs(deadline));
+        const int n = ::poll(&p, 1, std::min(left, SliceMs));
         if (n > 0) return true;
-        if (n == 0) return false;
-        if (errno != EINTR) throw NetError(std::strerror(errno), false);
+        if (n == 0 && left <= SliceMs) return false;
+        if (n < 0 && errno != EINTR) throw NetError(std::strerror(errno), false);
     }
+}
+
+// getaddrinfo cannot be interrupted and may wait on a slow resolver for longer than
+// the connect deadline: it runs in a thread of its own, which is left behind when
+// the deadline passes or the caller cancels, and frees its answer itself.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    int rc = 0;
+    addrinfo* list = nullptr;
+    ~Lookup() {
+        if (list) ::freeaddrinfo(list);
+    }
+};
+
+std::shared_ptr<Lookup> Resolve(const std::string& host, uint16_t port, Clock::time_point deadline,
+                                const std::function<bool()>& cancelled) {
+    auto lookup = std::make_shared<Lookup>();
+    auto run = [lookup, host, service = std::to_string(port)] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->rc = rc;
+        lookup->list = list;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    };
+    try {
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        run();  // no thread to spare: look up in place
+    }
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    while (!lookup->finished) {
+        ThrowIfCancelled(cancelled);
+        const int left = RemainingMs(deadline);
+        if (left <= 0) throw NetError(TimedOutText, true);
+        lookup->done.wait_for(lock, std::chrono::milliseconds(std::min(left, SliceMs)));
+    }
+    return lookup;
 }
 
 }  // namespace
@@ -53,11 +113,9 @@ void TcpConnection::Connect(const std::string& host, uint16_t port, int timeoutM
     Close();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+    const std::shared_ptr<Lookup> lookup = Resolve(host, port, deadline, cancelled_);
+    const int rc = lookup->rc;
+    addrinfo* const list = lookup->list;
     if (rc != 0 || list == nullptr) {
         throw NetError("Host \"" + host + "\" not found: " + ::gai_strerror(rc), false);
     }
@@ -75,7 +133,14 @@ void TcpConnection::Connect(const std::string& host, uint16_t port, int timeoutM
         if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
             err = errno;
             if (err == EINPROGRESS) {
-                if (!WaitFor(fd, POLLOUT, deadline)) {
+                bool ready = false;
+                try {
+                    ready = WaitFor(fd, POLLOUT, deadline, cancelled_);
+                } catch (const NetError&) {
+                    ::close(fd);
+                    throw;
+                }
+                if (!ready) {
                     ::close(fd);
                     lastError = TimedOutText;
                     timedOut = true;
@@ -92,7 +157,6 @@ void TcpConnection::Connect(const std::string& host, uint16_t port, int timeoutM
         ::close(fd);
         lastError = std::strerror(err);
     }
-    ::freeaddrinfo(list);
     if (fd_ < 0) throw NetError(lastError, timedOut);
 }
 
@@ -105,7 +169,7 @@ void TcpConnection::Send(const std::string& data, int timeoutMs) {
         if (n > 0) {
             sent += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitFor(fd_, POLLOUT, deadline)) throw NetError(TimedOutText, true);
+            if (!WaitFor(fd_, POLLOUT, deadline, cancelled_)) throw NetError(TimedOutText, true);
         } else if (n < 0 && errno != EINTR) {
             throw NetError(std::strerror(errno), false);
         }
@@ -119,7 +183,7 @@ size_t TcpConnection::Receive(char* buffer, size_t size, int timeoutMs) {
         const ssize_t n = ::recv(fd_, buffer, size, 0);
         if (n >= 0) return static_cast<size_t>(n);
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!WaitFor(fd_, POLLIN, deadline)) throw NetError(TimedOutText, true);
+            if (!WaitFor(fd_, POLLIN, deadline, cancelled_)) throw NetError(TimedOutText, true);
         } else if (errno != EINTR) {
             throw NetError(std::strerror(errno), false);
         }

@@ -32,8 +32,9 @@ struct CliResult {
 class CliProcess {
 public:
     // machine: the manifest for SCANDOR_MACHINE, or empty for the real machine.
-    // With ptyErr, stderr is a terminal.
-    CliProcess(const std::vector<std::string>& args, const std::string& machine, bool ptyErr = false) {
+    // With ptyErr, stderr is a terminal. env: "NAME=value" entries set after LC_ALL=C.
+    CliProcess(const std::vector<std::string>& args, const std::string& machine, bool ptyErr = false,
+               const std::vector<std::string>& env = {}) {
         int out[2], err[2];
         if (::pipe(out) != 0) return;
         int errSlave = -1;
@@ -59,6 +60,10 @@ public:
             else
                 ::setenv("SCANDOR_MACHINE", machine.c_str(), 1);
             ::setenv("LC_ALL", "C", 1);
+            for (const std::string& e : env) {
+                const size_t eq = e.find('=');
+                ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+            }
             std::vector<char*> argv;
             static std::string exe = SCANDOR_CLI;
             argv.push_back(exe.data());
@@ -85,6 +90,13 @@ public:
     CliProcess& operator=(const CliProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    // False once the child has ended (its status is kept for Finish).
+    bool Running() {
+        if (waited_) return false;
+        if (::waitpid(pid_, &status_, WNOHANG) != pid_) return true;
+        waited_ = true;
+        return false;
+    }
     bool noPty() const { return noPty_; }
     void Signal(int sig) { ::kill(pid_, sig); }
 
@@ -105,15 +117,14 @@ public:
         while (outFd_ >= 0 || errFd_ >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
-                ::kill(pid_, SIGKILL);
+                if (!waited_) ::kill(pid_, SIGKILL);
                 break;
             }
             Pump(static_cast<int>(left.count()));
         }
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        if (!waited_) ::waitpid(pid_, &status_, 0);
         waited_ = true;
-        result_.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result_.code = WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
         return result_;
     }
 
@@ -145,12 +156,14 @@ private:
     pid_t pid_ = -1;
     int outFd_ = -1, errFd_ = -1;
     bool waited_ = false;
+    int status_ = 0;
     bool noPty_ = false;
     CliResult result_;
 };
 
-inline CliResult RunCli(const std::vector<std::string>& args, const std::string& machine) {
-    CliProcess p(args, machine);
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& machine,
+                        const std::vector<std::string>& env = {}) {
+    CliProcess p(args, machine, false, env);
     return p.Finish();
 }
 

@@ -5,12 +5,15 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "cli/cli_fixture.h"
 
+using clitest::CliProcess;
 using clitest::CliResult;
 using clitest::Disk;
 using clitest::RunCli;
@@ -40,9 +43,11 @@ int ListenOnPort25(std::string& why) {
 }
 
 // Accepts one session and records what the client sent; no AUTH is offered.
+// mailReply: the answer to MAIL FROM.
 class FakeSmtpServer {
 public:
-    explicit FakeSmtpServer(int listenFd) : fd_(listenFd), thread_([this] { Serve(); }) {}
+    explicit FakeSmtpServer(int listenFd, std::string mailReply = "250 fine")
+        : fd_(listenFd), mailReply_(std::move(mailReply)), thread_([this] { Serve(); }) {}
     ~FakeSmtpServer() {
         Stop();
         ::close(fd_);
@@ -83,6 +88,8 @@ private:
                 if (line.rfind("DATA", 0) == 0) {
                     inData = true;
                     Send(c, "354 go on\r\n");
+                } else if (line.rfind("MAIL FROM", 0) == 0) {
+                    Send(c, mailReply_ + "\r\n");
                 } else if (line.rfind("QUIT", 0) == 0) {
                     Send(c, "221 bye\r\n");
                     ::close(c);
@@ -97,6 +104,34 @@ private:
     static void Send(int c, const std::string& s) { (void)!::send(c, s.data(), s.size(), MSG_NOSIGNAL); }
 
     int fd_;
+    std::string mailReply_;
+    std::thread thread_;
+};
+
+// Accepts one connection and never says a word, until stopped.
+class SilentSmtpServer {
+public:
+    explicit SilentSmtpServer(int listenFd) : fd_(listenFd), thread_([this] {
+        client_ = ::accept(fd_, nullptr, nullptr);
+        accepted = true;
+        char c[256];
+        ssize_t n;
+        if (client_ >= 0)
+            while ((n = ::recv(client_, c, sizeof c, 0)) > 0) received.append(c, static_cast<size_t>(n));
+    }) {}
+    ~SilentSmtpServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        if (client_ >= 0) ::close(client_);
+        ::close(fd_);
+    }
+    std::atomic<bool> accepted{false};
+    std::string received;
+
+private:
+    int fd_;
+    int client_ = -1;
     std::thread thread_;
 };
 
@@ -157,6 +192,80 @@ TEST_F(EmailCli, AFailedDeliveryIsReportedButLeavesTheExitCode) {
     EXPECT_EQ(j["email"]["log"][0], "Sending email");
     EXPECT_EQ(j["email"]["log"][1], "Error on sending email: Connection refused");
     EXPECT_EQ(j["report"].size(), 19u);
+}
+
+// A server's reply reaches the terminal in the error line: its ESC sequences must
+// not retitle the terminal or clear the screen.
+TEST_F(EmailCli, AServerReplyWithEscapeSequencesIsPrintedEscaped) {
+    std::string why;
+    const int fd = ListenOnPort25(why);
+    if (fd < 0) GTEST_SKIP() << why;
+    const std::string m = MachineWithSettings();
+    FakeSmtpServer server(fd, "550 \x1b]0;owned\x07\x1b[2J rejected\r550-x");
+    CliResult r = RunCli({"surface", "0", "--email"}, m);
+    server.Stop();
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 21u) << r.out;
+    EXPECT_EQ(lines[20], "Error on sending email: 550 \\x1b]0;owned\\x07\\x1b[2J rejected\\r550-x");
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
+// One SIGTERM during delivery (as `timeout` or `systemctl stop` send) abandons it at
+// once instead of waiting out the server's 30 s.
+TEST_F(EmailCli, ASignalDuringDeliveryAbandonsItAtOnce) {
+    std::string why;
+    const int fd = ListenOnPort25(why);
+    if (fd < 0) GTEST_SKIP() << why;
+    const std::string m = MachineWithSettings();
+    SilentSmtpServer server(fd);
+    CliProcess p({"surface", "0", "--email"}, m);
+    ASSERT_TRUE(p.started());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!server.accepted && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(server.accepted);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto sent = std::chrono::steady_clock::now();
+    p.Signal(SIGTERM);
+    CliResult r = p.Finish(45000);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+    // The scan was complete and healthy: the exit code says so.
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 21u) << r.out;
+    EXPECT_EQ(lines[14], "Sector Read Errors: 0");
+    EXPECT_EQ(lines[19], "Sending email");
+    EXPECT_EQ(lines[20], "Email delivery abandoned.");
+    EXPECT_EQ(server.received.find("QUIT"), std::string::npos);
+}
+
+// The first signal during the scan stops it after the block; the shortened report is
+// printed and still mailed, as the window mails an aborted run.
+TEST_F(EmailCli, ASignalDuringTheScanStillMailsTheShortenedReport) {
+    std::string why;
+    const int fd = ListenOnPort25(why);
+    if (fd < 0) GTEST_SKIP() << why;
+    const std::string hive = dir_ / "HKLM.reg";
+    MachineWithSettings();  // writes the hive
+    json disk = Disk(0, 1000LL * 1000 * 1048576);
+    disk["unreadable"] = json::array({{{"offset", 128 * 512}, {"length", 512}}});
+    const std::string m = Machine(json::array({disk}), {{"registry", hive}});
+    FakeSmtpServer server(fd);
+    CliProcess p({"--json", "surface", "0", "--email"}, m);
+    ASSERT_TRUE(p.started());
+    ASSERT_TRUE(p.WaitForErr([](const std::string& e) { return e.find("Sector Error @: 128\n") != std::string::npos; },
+                             20000));
+    p.Signal(SIGTERM);
+    CliResult r = p.Finish(30000);
+    server.Stop();
+    EXPECT_EQ(r.code, 1) << r.err;
+    json j = Parse(r);
+    EXPECT_EQ(j["aborted"], true);
+    EXPECT_EQ(j["email"]["sent"], true) << j["email"].dump();
+    EXPECT_NE(server.data.find("Test stops @ sector: " + std::to_string(j["stopSector"].get<int64_t>())),
+              std::string::npos)
+        << server.data;
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <atomic>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "mail/servers.h"
 #include "surface/maildelivery.h"
@@ -370,6 +372,120 @@ TEST(ScriptedServer, AWrongGreetingOrAHangUpIsAnError) {
     ScriptedServer garbage([](ScriptedServer::Peer& p) { p.Send("hello there\r\n"); });
     EXPECT_EQ(DeliverTo(garbage.Port()).back(),
               "Error on sending email: Malformed reply from the server: hello there");
+}
+
+// A server trickling "220-" lines every half second must not hold the client past
+// one reply deadline: the deadline runs from when the reply is awaited, not from
+// the last piece received.
+TEST(MisbehavingServer, ATrickledReplyTimesOutOnceForTheWholeReply) {
+    if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "/usr/bin/python3 is missing";
+    ServerProcess trickle({"/usr/bin/python3", std::string(SCANDOR_MAIL_SCRIPTS) + "/trickle_server.py",
+                           "--interval", "0.5", "--lines", "40"},
+                          {});
+    SmtpSettings s = Quick();
+    s.replyTimeoutMs = 2000;
+    std::vector<std::string> log;
+    SmtpMailSender sender;
+    const auto start = std::chrono::steady_clock::now();
+    SendReportByEmail({"127.0.0.1", "", "", "s@x.example", "r@x.example"}, SampleReport(0),
+                      [&](const std::string& l) { log.push_back(l); }, sender, trickle.Port(), s);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(log, (std::vector<std::string>{"Sending email", "Error on sending email: timed out"}));
+    EXPECT_GE(took, std::chrono::milliseconds(1900));
+    EXPECT_LT(took, std::chrono::milliseconds(4000)) << "the deadline restarted with every line";
+}
+
+// The cancel check (the command line's Ctrl-C) ends a wait on a silent server within
+// a moment, with its own line, and hangs up without QUIT.
+TEST(ScriptedServer, ACancelledDeliveryIsAbandonedAtOnceWithoutQuit) {
+    std::atomic<bool> cancel{false};
+    bool hungUp = false;
+    ScriptedServer server([&](ScriptedServer::Peer& p) {
+        p.Send("220-first greeting line\r\n");
+        hungUp = p.ClosesWithoutSending();
+    });
+    SmtpSettings s = Quick();
+    s.replyTimeoutMs = 20000;
+    s.cancelled = [&] { return cancel.load(); };
+    std::thread signaller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<std::string> log = DeliverTo(server.Port(), s);
+    const auto took = std::chrono::steady_clock::now() - start;
+    signaller.join();
+    EXPECT_EQ(log, (std::vector<std::string>{"Sending email", DeliveryAbandonedLine}));
+    EXPECT_LT(took, std::chrono::milliseconds(1300));
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_TRUE(hungUp) << server.Transcript();
+}
+
+// A CR LF in a stored address or host name would start an SMTP command of its own.
+TEST(ScriptedServer, AddressesAndHostNamesWithControlCharactersAreRefusedBeforeConnecting) {
+    ScriptedServer nobody([](ScriptedServer::Peer&) {}, /*accept=*/false);
+    struct Case {
+        MailFields fields;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {{"127.0.0.1", "", "", "a@b\r\nRSET", "r@x.example"}, "The sender address contains a control character"},
+        {{"127.0.0.1", "", "", "s@x.example", "r@x.example, q@x\nDATA"},
+         "A recipient address contains a control character"},
+        {{"127.0.0.1", "", "", "s@x.example", "Ann\t<r@x.example>"}, "A recipient address contains a control character"},
+        {{"127.0.0.1", "", "", "s@x\x1b[2J", "r@x.example"}, "The sender address contains a control character"},
+        {{"127.0.0.1\r\nQUIT", "", "", "s@x.example", "r@x.example"},
+         "The SMTP host name contains a control character"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> log;
+        SmtpMailSender sender;
+        SmtpSettings s = Quick();
+        s.replyTimeoutMs = 3000;
+        const auto start = std::chrono::steady_clock::now();
+        SendReportByEmail(c.fields, SampleReport(0), [&](const std::string& l) { log.push_back(l); }, sender,
+                          nobody.Port(), s);
+        EXPECT_EQ(log, (std::vector<std::string>{"Sending email", "Error on sending email: " + c.error}));
+        // No connection was made: the silent server would have let it wait for the greeting.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    }
+    SmtpSettings helo = Quick();
+    helo.heloName = "box\r\nMAIL FROM:<x@y>";
+    std::vector<std::string> log;
+    SmtpMailSender sender;
+    SendReportByEmail({"127.0.0.1", "", "", "s@x.example", "r@x.example"}, SampleReport(0),
+                      [&](const std::string& l) { log.push_back(l); }, sender, nobody.Port(), helo);
+    EXPECT_EQ(log.back(), "Error on sending email: The EHLO name contains a control character");
+}
+
+// The client itself refuses such addresses too, for callers that skip the delivery's check.
+TEST(ScriptedServer, TheClientNeverSendsAnAddressWithALineEnd) {
+    ScriptedServer server([](ScriptedServer::Peer& p) {
+        p.Send("220 ready\r\n");
+        p.ReadLine();
+        p.Send("250 mail.example\r\n");
+        if (p.ReadLine() != "QUIT") throw std::runtime_error("expected QUIT");
+        p.Send("221 bye\r\n");
+    });
+    SmtpClient client;
+    client.Connect([&] {
+        SmtpSettings s = Quick();
+        s.host = "127.0.0.1";
+        s.port = server.Port();
+        return s;
+    }());
+    MailMessageData m;
+    m.from = "s@x.example";
+    m.recipients = {"r@x.example>\r\nRSET\r\nRCPT TO:<victim@y.example"};
+    try {
+        client.Send(m);
+        ADD_FAILURE() << "sent";
+    } catch (const SmtpError& e) {
+        EXPECT_STREQ(e.what(), "A recipient address contains a control character");
+    }
+    client.Disconnect();
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(server.Transcript(), "EHLO scandor-client\nQUIT\n");
 }
 
 }  // namespace

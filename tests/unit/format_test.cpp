@@ -29,6 +29,20 @@ TEST(FormatSize, TerabytesIsTheLargestUnit) {
     EXPECT_EQ(FormatSize(tib - 1, "."), "1024.00 GBytes ");
 }
 
+// "Two decimals, rounded" as people read it: exact halves go away from zero.
+TEST(FormatSize, RoundsExactHalvesAwayFromZero) {
+    EXPECT_EQ(FormatSize(1152, "."), "1.13 KBytes ");         // 1.125
+    EXPECT_EQ(FormatSize(1034, "."), "1.01 KBytes ");         // 1.009765625
+    EXPECT_EQ(FormatSize(1050, "."), "1.03 KBytes ");         // 1.025390625
+    EXPECT_EQ(FormatSize(1049, "."), "1.02 KBytes ");         // 1.0244140625
+    EXPECT_EQ(FormatSize(1048576 / 8 * 13, "."), "1.63 MBytes ");  // 1.625
+    EXPECT_EQ(FormatSize(-1152, "."), "-1152.00  bytes ");
+    EXPECT_EQ(FormatSize((int64_t{1} << 40) / 8 * 5 + (int64_t{1} << 40), "."), "1.63 TBytes ");  // 1.625
+    // a carry out of the hundredths
+    EXPECT_EQ(FormatSize(2047, "."), "2.00 KBytes ");
+    EXPECT_EQ(FormatSize(INT64_MIN, "."), "-9223372036854775808.00  bytes ");
+}
+
 TEST(FormatSize, UsesTheDecimalSeparatorItIsGiven) {
     EXPECT_EQ(FormatSize(1536, ","), "1,50 KBytes ");
     EXPECT_EQ(FormatSize(0, ","), "0,00  bytes ");

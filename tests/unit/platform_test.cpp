@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <string>
 
 #include "platform/platform.h"
 #include "support/sim.h"
@@ -36,6 +37,23 @@ TEST(SimulatedMachine, RejectsManifestsItCannotUse) {
     EXPECT_THROW(testsupport::Machine("[1, 2]"), std::runtime_error);
     EXPECT_THROW(testsupport::Machine(R"({"drives": [{"size": 10}]})"), std::runtime_error);
     EXPECT_THROW(sim::SimPlatform::FromManifestFile("/nonexistent/machine.json"), std::runtime_error);
+}
+
+// A deeply nested manifest used to overflow the stack while it was copied.
+TEST(SimulatedMachine, RefusesManifestsNestedTooDeep) {
+    const auto nested = [](int depth) {
+        return R"({"drives": [], "x": )" + std::string(static_cast<size_t>(depth), '[') +
+               std::string(static_cast<size_t>(depth), ']') + "}";
+    };
+    try {
+        testsupport::Machine(nested(100000));
+        ADD_FAILURE() << "a manifest nested 100000 levels deep was taken";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "machine manifest: nested deeper than 64 levels");
+    }
+    // The limit counts the top-level object: 63 more levels are still fine.
+    EXPECT_NO_THROW(testsupport::Machine(nested(sim::SimPlatform::MaxManifestDepth - 1)));
+    EXPECT_THROW(testsupport::Machine(nested(sim::SimPlatform::MaxManifestDepth)), std::runtime_error);
 }
 
 TEST(SimulatedMachine, AnswersHostFactsFromTheManifest) {

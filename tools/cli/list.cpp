@@ -45,7 +45,9 @@ int ListCommand(platform::Platform& p, const Options& o) {
             known = wmiquery::WmiGetProperty(p, TDriveList::InterfaceTypeQuery(r.DriveNumber), "InterfaceType",
                                              interfaceType) == 1 &&
                     !interfaceType.empty();
-        lines.push_back(argument + "\t" + r.DevicePath + "\t" + e.caption + "\t" + (known ? interfaceType : "-"));
+        // Escaped field by field: a TAB or line end in a name must not forge a field or a line.
+        lines.push_back(Printable(argument) + "\t" + Printable(r.DevicePath) + "\t" + Printable(e.caption) + "\t" +
+                        (known ? Printable(interfaceType) : "-"));
         drives.push_back({
             {"argument", argument},
             {"number", floppy ? nlohmann::ordered_json() : nlohmann::ordered_json(r.DriveNumber)},
@@ -60,7 +62,7 @@ int ListCommand(platform::Platform& p, const Options& o) {
 
     const int code = lines.empty() ? ExitUnreadable : ExitHealthy;
     if (lines.empty())
-        for (const std::string& n : notes) std::cerr << n << '\n';
+        for (const std::string& n : notes) std::cerr << Printable(n) << '\n';
     if (o.json) {
         nlohmann::ordered_json doc = {
             {"command", "list"},
@@ -71,7 +73,8 @@ int ListCommand(platform::Platform& p, const Options& o) {
         if (lines.empty()) doc["error"] = !box.empty() ? box : notes.empty() ? "no drive listed" : notes.back();
         PrintJson(doc);
     } else {
-        PrintLines(lines);
+        for (const std::string& l : lines) std::cout << l << '\n';
+        std::cout.flush();
     }
     return code;
 }

@@ -116,7 +116,8 @@ Commands:
                         While stderr is a terminal, one progress line rewrites
                         itself there. Ctrl-C (or SIGTERM) stops the test after the
                         block being read, and the report is still printed; a second
-                        Ctrl-C ends the program at once.
+                        Ctrl-C ends the program at once. During delivery
+                        Ctrl-C abandons it.
   help, --help, -h      This text.
 
 Options:
@@ -129,7 +130,8 @@ Exit codes:
   2    usage error
   3    the device could not be opened or read at all (also: no drive listed,
        a drive without S.M.A.R.T. answers, an empty sector range)
-  130  surface: stopped by Ctrl-C or SIGTERM before any problem was found
+  130  surface: stopped by Ctrl-C or SIGTERM before any problem was found;
+       any command: ended by Ctrl-C or SIGTERM outside the scan and the delivery
 
 The environment variable SCANDOR_MACHINE names a simulated machine
 (docs/machine-manifest.md) to run on instead of the real one.

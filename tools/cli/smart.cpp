@@ -39,7 +39,7 @@ int SmartCommand(platform::Platform& p, const Options& o) {
     const int code = failed ? ExitProblems : ExitHealthy;
 
     // The window's hint beside the table, as it logs it.
-    if (!messages.StrCheckValues.empty()) std::cerr << messages.StrCheckValues << '\n';
+    if (!messages.StrCheckValues.empty()) std::cerr << Printable(messages.StrCheckValues) << '\n';
     if (!o.json) {
         PrintLines(report);
         return code;

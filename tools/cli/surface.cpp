@@ -64,7 +64,7 @@ public:
 
     void Note(const std::string& line) {
         Clear();
-        std::cerr << line << '\n';
+        std::cerr << Printable(line) << '\n';
         Draw(true);
     }
 
@@ -174,7 +174,12 @@ std::vector<std::string> SendByEmail(platform::Platform& p, const std::vector<st
     mail.recipients = f.email;
     std::vector<std::string> lines;
     SmtpMailSender sender;
-    SendReportByEmail(mail, report, [&lines](const std::string& l) { lines.push_back(l); }, sender);
+    // A signal during delivery abandons it at once, however long the server would take.
+    SmtpSettings base;
+    base.cancelled = [] { return AbortSignal != 0; };
+    SetSignalPhase(SignalPhase::Delivery);
+    SendReportByEmail(mail, report, [&lines](const std::string& l) { lines.push_back(l); }, sender, 25, base);
+    SetSignalPhase(SignalPhase::Exit);
     return lines;
 }
 
@@ -196,7 +201,9 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
     cb.abortRequested = [] { return AbortSignal != 0; };
     TSurfaceRun run(p, std::move(cb));
     progress.Start();
+    SetSignalPhase(SignalPhase::Scan);
     const SurfaceRunResult result = run.Run(t.path, t.displayName, t.endSector);
+    SetSignalPhase(SignalPhase::Exit);
     progress.Finish();
     if (!result.opened)
         return Fail(o, "surface", ExitUnreadable, "cannot open " + t.path + ": " + OpenErrorText(p, t.path));

@@ -38,9 +38,18 @@ std::unique_ptr<SimPlatform> SimPlatform::FromManifestFile(const std::string& pa
 }
 
 std::unique_ptr<SimPlatform> SimPlatform::FromJsonText(const std::string& text, std::string dir) {
+    // Copying a parsed value recurses once per level: a manifest nested a hundred
+    // thousand deep would overflow the stack, so it is refused while parsing.
+    const auto depthGuard = [](int depth, Json::parse_event_t event, Json&) {
+        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
+            depth >= MaxManifestDepth)
+            throw std::runtime_error("machine manifest: nested deeper than " + std::to_string(MaxManifestDepth) +
+                                     " levels");
+        return true;
+    };
     Json j;
     try {
-        j = Json::parse(text, nullptr, true, /*ignore_comments=*/true);
+        j = Json::parse(text, depthGuard, true, /*ignore_comments=*/true);
     } catch (const Json::exception& e) {
         throw std::runtime_error(std::string("machine manifest: ") + e.what());
     }

@@ -30,6 +30,8 @@ public:
     ~SimPlatform() override;
     static std::unique_ptr<SimPlatform> FromManifestFile(const std::string& path);
     static std::unique_ptr<SimPlatform> FromJsonText(const std::string& text, std::string dir);
+    // Deeper manifests are refused; real ones use fewer than ten levels.
+    static constexpr int MaxManifestDepth = 64;
 
     Handle CreateFile(const std::string& path, uint32_t access, uint32_t share,
                       uint32_t creation, uint32_t flags) override;
