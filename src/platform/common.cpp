@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/invoker.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/sim/sim_platform.h"
 
@@ -14,7 +15,17 @@ const WmiProperty* WmiObject::Find(const std::string& name) const {
 
 std::unique_ptr<Platform> CreatePlatformFromEnvironment() {
     const char* manifest = std::getenv("SCANDOR_MACHINE");
-    if (manifest && *manifest) return sim::SimPlatform::FromManifestFile(manifest);
+    if (manifest && *manifest) {
+        if (!ActingForAnotherUser()) return sim::SimPlatform::FromManifestFile(manifest);
+        // sudo -E keeps the variable: a manifest the user wrote would name the
+        // files root creates (its hive, its startup folder).
+        auto trusted = RootOwnedManifest(manifest);
+        if (!trusted)
+            throw std::runtime_error(
+                "SCANDOR_MACHINE names a simulated machine that root does not own. A simulated "
+                "machine needs no rights: run the program without sudo.");
+        return sim::SimPlatform::FromManifestFile(*trusted);
+    }
     return std::make_unique<linuxbe::LinuxPlatform>();
 }
 

@@ -8,12 +8,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace platform::hive {
 namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kAnsiHeader = "REGEDIT4";
 constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
 constexpr uint32_t REG_BINARY = 3;
 
@@ -37,6 +39,24 @@ int HexDigit(char c) {
     c = Lower(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+// Windows-1252, the ANSI code page REGEDIT4 files are written in; its five
+// undefined bytes stand for the C1 controls of the same number.
+char32_t AnsiCodePoint(unsigned char b) {
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    };
+    return b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b;
+}
+
+std::string AnsiToUtf8(std::string_view s) {
+    std::string out;
+    for (char c : s) text::AppendUtf8(out, AnsiCodePoint(static_cast<unsigned char>(c)));
+    return out;
 }
 
 // UTF-16LE (up to the first null) -> UTF-8, as a REG_SZ is read.
@@ -296,7 +316,7 @@ public:
                     return true;
                 }
             }
-            k.values.push_back({name, value, {}});
+            k.values.push_back({name, value, {}, {}});
             return true;
         });
     }
@@ -325,17 +345,30 @@ Key& Document::AddKey(std::string_view path) {
     if (Key* k = FindKey(p)) return *k;
     auto slash = p.find_last_of('\\');
     if (slash != std::string::npos) AddKey(std::string_view(p).substr(0, slash));
-    keys.push_back({p, {}});
+    keys.push_back({p, {}, {}});
     return keys.back();
 }
 
-std::optional<Document> Parse(std::string_view text) {
-    // Registry Editor itself exports UTF-16LE with a byte-order mark.
-    if (text.substr(0, 2) == "\xFF\xFE") {
-        const std::string utf8 = Utf16ToUtf8(text.substr(2));
-        return Parse(utf8);
+namespace {
+
+// A REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ written as hex in a REGEDIT4 file holds
+// ANSI bytes; the document keeps them as a 5.00 file would, in UTF-16LE.
+void AnsiHexToUnicode(Value& v) {
+    const uint32_t type = v.value.type;
+    if (v.value.raw.empty() || (type != REG_SZ && type != 2 && type != 7)) return;
+    std::vector<uint8_t> wide;
+    for (uint8_t b : v.value.raw) {
+        char32_t cp = AnsiCodePoint(b);
+        wide.push_back(static_cast<uint8_t>(cp & 0xFF));
+        wide.push_back(static_cast<uint8_t>(cp >> 8));
     }
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (type == REG_SZ)
+        v.value.text = Utf16ToUtf8(std::string_view(reinterpret_cast<const char*>(wide.data()), wide.size()));
+    v.value.raw = std::move(wide);
+    v.text.clear();
+}
+
+std::optional<Document> ParseLines(std::string_view text, bool ansi) {
     // Lines without their CR.
     std::vector<std::string_view> lines;
     while (!text.empty()) {
@@ -349,11 +382,16 @@ std::optional<Document> Parse(std::string_view text) {
     Document doc;
     size_t i = 0;
     while (i < lines.size() && Trim(lines[i]).empty()) ++i;
-    if (i == lines.size() || Trim(lines[i]) != kHeader) return std::nullopt;
+    if (i == lines.size() || Trim(lines[i]) != (ansi ? kAnsiHeader : kHeader)) return std::nullopt;
     Key* current = nullptr;
+    std::vector<std::string> comments;
     for (++i; i < lines.size(); ++i) {
         std::string_view line = Trim(lines[i]);
-        if (line.empty() || line[0] == ';') continue;
+        if (line.empty()) continue;
+        if (line[0] == ';') {
+            comments.emplace_back(line);
+            continue;
+        }
         if (line[0] == '[') {
             if (line.back() != ']') return std::nullopt;
             auto full = line.substr(1, line.size() - 2);
@@ -364,6 +402,8 @@ std::optional<Document> Parse(std::string_view text) {
             std::string path = NormalPath(rest);
             if (path.find("\\\\") != std::string::npos) return std::nullopt;
             current = &doc.AddKey(path);
+            current->comments.insert(current->comments.end(), comments.begin(), comments.end());
+            comments.clear();
             continue;
         }
         if (!current) return std::nullopt;
@@ -388,84 +428,144 @@ std::optional<Document> Parse(std::string_view text) {
         }
         auto v = ParseData(data);
         if (!v) return std::nullopt;
-        Value value{name, std::move(*v), data};
+        Value value{name, std::move(*v), data, std::move(comments)};
+        comments.clear();
+        if (ansi && value.text.substr(0, 3) == "hex") AnsiHexToUnicode(value);
         bool replaced = false;
         for (auto& old : current->values) {
             if (SameName(old.name, name)) {
+                value.comments.insert(value.comments.begin(), old.comments.begin(), old.comments.end());
                 old = value;
                 replaced = true;
             }
         }
         if (!replaced) current->values.push_back(std::move(value));
     }
+    doc.trailingComments = std::move(comments);
     return doc;
+}
+
+}  // namespace
+
+std::optional<Document> Parse(std::string_view text) {
+    // Registry Editor itself exports UTF-16LE with a byte-order mark.
+    if (text.substr(0, 2) == "\xFF\xFE") {
+        const std::string utf8 = Utf16ToUtf8(text.substr(2));
+        return Parse(utf8);
+    }
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    // The older format is in the ANSI code page throughout.
+    auto first = text.find_first_not_of(" \t\r\n");
+    if (first != std::string_view::npos && text.substr(first, kAnsiHeader.size()) == kAnsiHeader)
+        return ParseLines(AnsiToUtf8(text), true);
+    return ParseLines(text, false);
 }
 
 std::string Format(const Document& doc) {
     std::string out(kHeader);
     out += "\r\n";
+    auto comments = [&out](const std::vector<std::string>& lines) {
+        for (const std::string& c : lines) out += c + "\r\n";
+    };
     for (const Key& k : doc.keys) {
-        out += "\r\n[";
+        out += "\r\n";
+        comments(k.comments);
+        out += "[";
         out += kRoot;
         if (!k.path.empty()) out += "\\" + k.path;
         out += "]\r\n";
         for (const Value& v : k.values) {
+            comments(v.comments);
             out += v.name.empty() ? std::string("@") : QuotedText(v.name);
             out += '=';
             out += v.text.empty() ? DataText(v.value) : v.text;
             out += "\r\n";
         }
     }
+    if (!doc.trailingComments.empty()) out += "\r\n";
+    comments(doc.trailingComments);
     return out;
 }
 
 FileRegistry::FileRegistry(std::string path) : path_(std::move(path)) {}
 
+bool FileRegistry::Fail(std::string why) const {
+    failure_ = std::move(why);
+    return false;
+}
+
 std::optional<Document> FileRegistry::Load() const {
+    failure_.clear();
     Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT) return Document{};
+        Fail(path_ + " cannot be read: " + std::strerror(errno));
         return std::nullopt;
     }
     std::string text;
-    if (!ReadAll(fd.get(), text)) return std::nullopt;
-    return Parse(text);
+    if (!ReadAll(fd.get(), text)) {
+        Fail(path_ + " cannot be read: " + std::strerror(errno));
+        return std::nullopt;
+    }
+    auto doc = Parse(text);
+    if (!doc) Fail(path_ + " is not a registry file this program can read");
+    return doc;
 }
+
+namespace {
+
+// Empty when the hive may be replaced, else why not. Root may write any file, so
+// a hive its owner made read-only is checked by its mode, as the read-only
+// attribute holds even for an administrator.
+std::string WhyNotWritable(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? std::string() : path + ": " + std::strerror(errno);
+    if ((st.st_mode & S_IWUSR) == 0) return path + " is read-only";
+    if (::access(path.c_str(), W_OK) != 0) return path + " cannot be written: " + std::strerror(errno);
+    return {};
+}
+
+}  // namespace
 
 bool FileRegistry::UpdateImpl(const std::function<bool(Document&)>& change) {
     const std::string folder = Folder(path_);
     struct stat st{};
     if (::stat(folder.c_str(), &st) != 0) {
-        if (errno != ENOENT || ::mkdir(folder.c_str(), 0700) != 0) return false;
+        if (errno != ENOENT || ::mkdir(folder.c_str(), 0700) != 0)
+            return Fail(folder + " cannot be created: " + std::strerror(errno));
     }
     Fd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (lock.get() < 0) return false;
+    if (lock.get() < 0) return Fail(path_ + ".lock cannot be opened: " + std::strerror(errno));
     // A second writer waits its turn; one that never lets go makes this save fail
     // instead of hanging the window.
     for (int tries = 0; ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0; ++tries) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (tries == 200) return false;
+        if (errno != EWOULDBLOCK && errno != EINTR) return Fail(path_ + " cannot be locked: " + std::strerror(errno));
+        if (tries == 200) return Fail(path_ + " is kept locked by another program");
         timespec pause{0, 10'000'000};
         ::nanosleep(&pause, nullptr);
     }
     auto doc = Load();
-    if (!doc || !change(*doc)) return false;
+    if (!doc) return false;
+    if (std::string why = WhyNotWritable(path_); !why.empty()) return Fail(why);
+    if (!change(*doc)) return Fail("a value cannot be stored in " + path_);
     const std::string text = Format(*doc);
     // Whatever went in (a name with a line break, say), what goes out must read back.
-    if (!Parse(text)) return false;
+    if (!Parse(text)) return Fail("a value cannot be stored in " + path_);
     // Writers hold the lock, so a temporary file left over is a dead writer's.
     const std::string temp = path_ + ".tmp";
     ::unlink(temp.c_str());
     Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (out.get() < 0) return false;
+    if (out.get() < 0) return Fail(path_ + " cannot be written: " + std::strerror(errno));
     bool ok = ::fchmod(out.get(), 0600) == 0 && WriteAll(out.get(), text) && ::fsync(out.get()) == 0;
     ok = (::close(out.release()) == 0) && ok;
     if (!ok || ::rename(temp.c_str(), path_.c_str()) != 0) {
+        const int e = errno;
         ::unlink(temp.c_str());
-        return false;
+        return Fail(path_ + " cannot be written: " + std::strerror(e));
     }
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
+    failure_.clear();
     return true;
 }
 
@@ -480,7 +580,10 @@ std::unique_ptr<RegistryKey> FileRegistry::OpenKey(const std::string& path, bool
     if (!doc) return nullptr;
     // The key is opened with full access: a file this process cannot replace is
     // as good as a key it may not open.
-    if (::access(path_.c_str(), F_OK) == 0 && ::access(path_.c_str(), W_OK) != 0) return nullptr;
+    if (std::string why = WhyNotWritable(path_); !why.empty()) {
+        Fail(why);
+        return nullptr;
+    }
     if (!doc->FindKey(key)) {
         if (!create) return nullptr;
         if (!Update([&](Document& d) { d.AddKey(key); return true; })) return nullptr;

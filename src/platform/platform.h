@@ -64,6 +64,9 @@ public:
     virtual bool KeyExists(const std::string& path) = 0;
     // nullptr when the key is missing (and create is false) or cannot be opened.
     virtual std::unique_ptr<RegistryKey> OpenKey(const std::string& path, bool create) = 0;
+    // Why the last call that touched the store failed, for the user; empty after
+    // a success, and when a key or value is merely missing.
+    virtual std::string LastFailure() const { return {}; }
 };
 
 // CIM types of WMI properties.

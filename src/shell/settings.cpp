@@ -1,7 +1,10 @@
 #include "shell/settings.h"
 
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "shell/cp1252.h"
+
+#include <utility>
 
 namespace settings {
 namespace {
@@ -55,14 +58,29 @@ std::string ScramblePassword(const std::string& text) {
     return cp1252::ToUtf8(bytes);
 }
 
-void ReadSettings(platform::Registry& registry, EmailFields& fields) {
+namespace {
+
+// Why the store failed, in words, when it gave none.
+std::string FailureOf(const platform::Registry& registry) {
+    std::string why = registry.LastFailure();
+    return why.empty() ? std::string("the settings key cannot be opened") : why;
+}
+
+}  // namespace
+
+std::string ReadSettings(platform::Registry& registry, EmailFields& fields) {
     auto key = OpenProgramKey(registry);
-    if (!key) return;
+    if (!key) {
+        const std::string why = FailureOf(registry);
+        // Nothing stored yet is no failure: the window's texts are the settings.
+        if (!registry.KeyExists(KeyPath) && registry.LastFailure().empty()) return {};
+        return why;
+    }
     int32_t send = 0;
     if (ReadInteger(*key, "Scandor-sendbyemail", send)) {
         fields.sendByEmail = send != 0;
     } else if (!WriteInteger(*key, "Scandor-sendbyemail", 0)) {
-        return;
+        return FailureOf(registry);
     }
     struct Step { const char* name; std::string* field; const char* placeholder; };
     const Step steps[] = {
@@ -73,24 +91,39 @@ void ReadSettings(platform::Registry& registry, EmailFields& fields) {
     };
     for (const Step& s : steps) {
         std::string text;
-        if (!ReadString(*key, s.name, text)) return;
+        if (!ReadString(*key, s.name, text)) return std::string(s.name) + " is not a text value";
         *s.field = text.empty() ? s.placeholder : text;
     }
     std::string stored;
-    if (!ReadString(*key, "Scandor-x", stored)) return;
+    if (!ReadString(*key, "Scandor-x", stored)) return "Scandor-x is not a text value";
     if (cp1252::FromUtf8(stored).empty()) stored = DefaultPasswordScrambled;
     fields.password = ScramblePassword(stored);
+    return {};
 }
 
-void SaveSettings(platform::Registry& registry, const EmailFields& fields) {
+std::optional<Field> UnstorableField(const EmailFields& fields) {
+    const std::pair<Field, const std::string*> order[] = {
+        {Field::Email, &fields.email},       {Field::EmailFrom, &fields.emailFrom},
+        {Field::SmtpHost, &fields.smtpHost}, {Field::Username, &fields.username},
+        {Field::Password, &fields.password},
+    };
+    for (const auto& [field, text] : order)
+        for (size_t i = 0; i < text->size();)
+            if (cp1252::FromCodePoint(platform::text::NextUtf8(*text, i)) < 0) return field;
+    return std::nullopt;
+}
+
+std::string SaveSettings(platform::Registry& registry, const EmailFields& fields) {
+    if (UnstorableField(fields)) return "a field holds characters Windows-1252 lacks";
     auto key = OpenProgramKey(registry);
-    if (!key) return;
-    (void)(WriteString(*key, "Scandor-emailfrom", fields.emailFrom) &&
-           WriteString(*key, "Scandor-email", fields.email) &&
-           WriteString(*key, "Scandor-smtphost", fields.smtpHost) &&
-           WriteString(*key, "Scandor-username", fields.username) &&
-           WriteInteger(*key, "Scandor-sendbyemail", fields.sendByEmail ? 1u : 0u) &&
-           WriteString(*key, "Scandor-x", ScramblePassword(fields.password)));
+    if (!key) return FailureOf(registry);
+    const bool saved = WriteString(*key, "Scandor-emailfrom", fields.emailFrom) &&
+                       WriteString(*key, "Scandor-email", fields.email) &&
+                       WriteString(*key, "Scandor-smtphost", fields.smtpHost) &&
+                       WriteString(*key, "Scandor-username", fields.username) &&
+                       WriteInteger(*key, "Scandor-sendbyemail", fields.sendByEmail ? 1u : 0u) &&
+                       WriteString(*key, "Scandor-x", ScramblePassword(fields.password));
+    return saved ? std::string() : FailureOf(registry);
 }
 
 std::vector<ResumeMatch> ReadResumePositions(platform::Registry& registry,

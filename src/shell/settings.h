@@ -34,11 +34,21 @@ struct EmailFields {
 std::string ScramblePassword(const std::string& text);
 
 // Fills the fields in order; the first failing step ends the reading and the
-// fields after it keep what they held (the window definition's texts).
-void ReadSettings(platform::Registry& registry, EmailFields& fields);
-// Writes the fields; nothing when the key cannot be opened, the rest skipped after
-// the first failing write.
-void SaveSettings(platform::Registry& registry, const EmailFields& fields);
+// fields after it keep what they held (the window definition's texts). Returns
+// why stored settings could not be read, empty when they were read or when
+// nothing is stored yet.
+[[nodiscard]] std::string ReadSettings(platform::Registry& registry, EmailFields& fields);
+
+// The text fields, in the order of the page; all are used as ANSI text.
+enum class Field { Email, EmailFrom, SmtpHost, Username, Password };
+// The first field holding a character Windows-1252 lacks, which would be
+// stored or sent as '?'.
+std::optional<Field> UnstorableField(const EmailFields& fields);
+
+// Writes the fields; nothing when the key cannot be opened or a field is
+// unstorable, the rest skipped after the first failing write. Returns why the
+// settings were not saved, empty when they were.
+[[nodiscard]] std::string SaveSettings(platform::Registry& registry, const EmailFields& fields);
 
 // One resume entry for the drive list: the list item it copies, and the saved
 // sector. The drive list adds the entry before the sector is read, so when that

@@ -268,4 +268,23 @@ TEST_F(EmailCli, ASignalDuringTheScanStillMailsTheShortenedReport) {
         << server.data;
 }
 
+TEST_F(EmailCli, StoredSettingsThatCannotBeReadAreSaidOnStderr) {
+    std::string why;
+    const int fd = ListenOnPort25(why);
+    if (fd < 0) GTEST_SKIP() << why;
+    ::close(fd);
+    const std::string hive = dir_ / "HKLM.reg";
+    std::ofstream(hive) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVENO_Scandor]\r\n"
+                           "\"Scandor-sendbyemail\"=dword:00000000\r\n"
+                           "\"Scandor-smtphost\"=\"127.0.0.1\"\r\n"
+                           "\"Scandor-username\"=dword:00000001\r\n";
+    CliResult r = RunCli({"surface", "0", "--email"}, Machine(json::array({Disk(0, 4 * 1048576)}), {{"registry", hive}}));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("scandor-cli: the stored e-mail settings cannot be read: Scandor-username is not a text "
+                         "value\n"),
+              std::string::npos)
+        << r.err;
+}
+
 }  // namespace

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <cstdio>
 
 #include "support/tempdir.h"
 #include "window.h"
@@ -72,8 +74,75 @@ TEST(EmailSettingsWindow, WithoutAKeyTheWindowKeepsItsOwnTexts) {
     Window w;  // no registry in the manifest: the key cannot be opened
     EXPECT_EQ(Text(w, "PasswordEdit"), "secret");
     EXPECT_EQ(Text(w, "EMailEdit"), "scandor.user@example.com");
-    w.Click("TntBitBtn3");  // saves nothing, fails silently
+    EXPECT_EQ(w.Log(), "");  // nothing stored, nothing unreadable
+    w.Click("TntBitBtn3");  // saves nothing, and says so
     EXPECT_TRUE(w.dialogs.boxes.empty());
+    EXPECT_EQ(w.Log(), "The e-mail settings were not saved: the settings key cannot be opened");
+}
+
+TEST(EmailSettingsWindow, UnreadableOrUnwritableSettingsAreSaidInOneLine) {
+    TempDir dir;
+    const std::string hive = dir / "HKLM.reg";
+    const std::string broken = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\nnonsense\r\n";
+    testsupport::WriteFile(hive, broken);
+    {
+        Window w(Manifest(dir));
+        EXPECT_EQ(Text(w, "EMailEdit"), "scandor.user@example.com");
+        EXPECT_EQ(w.Log(), QString::fromStdString("The stored e-mail settings cannot be read: " + hive +
+                                                  " is not a registry file this program can read"));
+        w.Trigger("eMailSetting1");
+        w.Click("TntBitBtn3");
+        EXPECT_EQ(w.Log().count(QStringLiteral("\n")), 1);
+        EXPECT_TRUE(w.Log().endsWith(QString::fromStdString("The e-mail settings were not saved: " + hive +
+                                                            " is not a registry file this program can read")))
+            << w.Log().toStdString();
+        EXPECT_EQ(ReadFile(hive), broken);
+    }
+    std::remove(hive.c_str());
+    {
+        Window w(Manifest(dir));
+        ASSERT_EQ(w.Log(), "");
+        ASSERT_EQ(::chmod(hive.c_str(), 0444), 0);
+        const std::string before = ReadFile(hive);
+        w.Trigger("eMailSetting1");
+        w.Find<QLineEdit>("HostEdit")->setText("mail.example.org");
+        w.Click("TntBitBtn3");
+        EXPECT_EQ(w.Log(), QString::fromStdString("The e-mail settings were not saved: " + hive + " is read-only"));
+        EXPECT_EQ(ReadFile(hive), before);
+    }
+}
+
+TEST(EmailSettingsWindow, APasswordWindows1252CannotHoldIsRefusedNamingTheField) {
+    TempDir dir;
+    {
+        Window w(Manifest(dir));
+        w.Trigger("eMailSetting1");
+        w.Find<QLineEdit>("PasswordEdit")->setText("pässwörd");
+        w.Click("TntBitBtn3");
+    }
+    const std::string saved = ReadFile(dir / "HKLM.reg");
+    Window w(Manifest(dir));
+    w.Trigger("eMailSetting1");
+    w.Find<QLineEdit>("HostEdit")->setText("mail.example.org");
+    w.Find<QLineEdit>("PasswordEdit")->setText(QStringLiteral("пароль"));
+    w.Click("TntBitBtn3");
+    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(w.dialogs.boxes[0].text.startsWith(QStringLiteral("\"Password\" holds characters that cannot be stored")))
+        << w.dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(w.dialogs.boxes[0].icon, testsupport::ScriptedDialogs::Error);
+    EXPECT_EQ(w.CurrentPage(), 1);  // still on the page, to mend the field
+    EXPECT_EQ(ReadFile(dir / "HKLM.reg"), saved);
+    w.Find<QLineEdit>("PasswordEdit")->setText(QStringLiteral("pässwörd"));
+    w.Find<QLineEdit>("UsernameEdit")->setText(QStringLiteral("Łukasz"));
+    w.Click("TntBitBtn3");
+    ASSERT_EQ(w.dialogs.boxes.size(), 2u);
+    EXPECT_TRUE(w.dialogs.boxes[1].text.startsWith(QStringLiteral("\"User name\"")));
+    EXPECT_EQ(ReadFile(dir / "HKLM.reg"), saved);
+    w.Find<QLineEdit>("UsernameEdit")->setText(QStringLiteral("Lukasz"));
+    w.Click("TntBitBtn3");
+    EXPECT_EQ(w.dialogs.boxes.size(), 2u);
+    EXPECT_EQ(w.CurrentPage(), 6);
+    EXPECT_NE(ReadFile(dir / "HKLM.reg").find("mail.example.org"), std::string::npos);
 }
 
 TEST(WindowLanguage, EnglishIsActiveAndNothingIsAppliedAtStart) {

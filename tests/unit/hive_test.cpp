@@ -285,3 +285,106 @@ TEST(HiveCrashSafety, AKilledWriterLeavesAWholeFile) {
     ASSERT_TRUE(reg.OpenKey(kKey, false)->WriteValue("counter", Dword(0)));
     EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
 }
+
+TEST(HiveFormat, CommentLinesSurviveRewrites) {
+    TempDir dir;
+    const std::string file = dir / "HKLM.reg";
+    WriteFile(file,
+              "Windows Registry Editor Version 5.00\r\n"
+              "\r\n"
+              "; written by hand on the 3rd\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVENO_Scandor]\r\n"
+              "  ; the relay of the office\r\n"
+              "\"Scandor-smtphost\"=\"mx.example.org\"\r\n"
+              "\"NoHDDs\"=dword:00000001\r\n"
+              "; the end\r\n");
+    hive::FileRegistry reg(file);
+    auto key = reg.OpenKey(kKey, true);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->WriteValue("Scandor-smtphost", Sz("mail.example.org")));
+    ASSERT_TRUE(key->WriteValue("Added", Dword(2)));
+    EXPECT_EQ(ReadFile(file),
+              "Windows Registry Editor Version 5.00\r\n"
+              "\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"  // the parent the file lacked comes first
+              "\r\n"
+              "; written by hand on the 3rd\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVENO_Scandor]\r\n"
+              "; the relay of the office\r\n"
+              "\"Scandor-smtphost\"=\"mail.example.org\"\r\n"
+              "\"NoHDDs\"=dword:00000001\r\n"
+              "\"Added\"=dword:00000002\r\n"
+              "\r\n"
+              "; the end\r\n");
+}
+
+TEST(HiveFormat, Regedit4FilesAreReadInTheAnsiCodePageAndRewrittenAsVersion5) {
+    TempDir dir;
+    const std::string file = dir / "HKLM.reg";
+    // Jürgen and € in Windows-1252; hex(2) holds ANSI bytes in this format.
+    WriteFile(file,
+              "REGEDIT4\r\n"
+              "\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVENO_Scandor]\r\n"
+              "; Gr\xFC\xDF" "e\r\n"
+              "\"Scandor-username\"=\"J\xFCrgen \x80\"\r\n"
+              "\"Path\"=hex(2):25,54,4d,50,25,00\r\n"
+              "\"NoHDDs\"=dword:00000003\r\n");
+    hive::FileRegistry reg(file);
+    auto key = reg.OpenKey(kKey, false);
+    ASSERT_TRUE(key) << reg.LastFailure();
+    RegValue v;
+    ASSERT_TRUE(key->ReadValue("Scandor-username", v));
+    EXPECT_EQ(v.text, "Jürgen €");
+    ASSERT_TRUE(key->ReadValue("NoHDDs", v));
+    EXPECT_EQ(v.dword, 3u);
+    ASSERT_TRUE(key->WriteValue("NoHDDs", Dword(4)));
+    const std::string disk = ReadFile(file);
+    EXPECT_EQ(disk.rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u) << disk;
+    EXPECT_NE(disk.find("; Grüße\r\n\"Scandor-username\"=\"Jürgen €\"\r\n"), std::string::npos) << disk;
+    EXPECT_NE(disk.find("\"Path\"=hex(2):25,00,54,00,4d,00,50,00,25,00,00,00\r\n"), std::string::npos) << disk;
+    EXPECT_NE(disk.find("\"NoHDDs\"=dword:00000004\r\n"), std::string::npos);
+    // What was written reads back the same.
+    hive::FileRegistry again(file);
+    ASSERT_TRUE(again.OpenKey(kKey, false)->ReadValue("Scandor-username", v));
+    EXPECT_EQ(v.text, "Jürgen €");
+}
+
+TEST(HiveFormat, AHiveItsOwnerMadeReadOnlyIsNotRewrittenEvenByRoot) {
+    TempDir dir;
+    const std::string file = dir / "HKLM.reg";
+    hive::FileRegistry reg(file);
+    auto key = reg.OpenKey(kKey, true);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->WriteValue("a", Dword(1)));
+    const std::string before = ReadFile(file);
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_FALSE(key->WriteValue("a", Dword(2)));  // a key opened before
+    EXPECT_NE(reg.LastFailure().find("read-only"), std::string::npos) << reg.LastFailure();
+    EXPECT_FALSE(reg.OpenKey(kKey, false));
+    EXPECT_FALSE(reg.OpenKey("SOFTWARE\\Other", true));
+    EXPECT_EQ(ReadFile(file), before);
+    struct stat st{};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    // Reading still works.
+    EXPECT_TRUE(reg.KeyExists(kKey));
+}
+
+TEST(HiveFormat, EveryFailureIsSaidInWords) {
+    TempDir dir;
+    WriteFile(dir / "bad.reg", "REGEDIT5\r\n");
+    hive::FileRegistry bad(dir / "bad.reg");
+    EXPECT_FALSE(bad.OpenKey(kKey, true));
+    EXPECT_NE(bad.LastFailure().find("is not a registry file this program can read"), std::string::npos)
+        << bad.LastFailure();
+    hive::FileRegistry noFolder(dir / "missing/deeper/HKLM.reg");
+    EXPECT_FALSE(noFolder.OpenKey(kKey, true));
+    EXPECT_NE(noFolder.LastFailure().find("cannot be created"), std::string::npos) << noFolder.LastFailure();
+    // A missing key is no failure, and a success clears the last one.
+    hive::FileRegistry fine(dir / "fine.reg");
+    EXPECT_FALSE(fine.OpenKey(kKey, false));
+    EXPECT_EQ(fine.LastFailure(), "");
+    ASSERT_TRUE(fine.OpenKey(kKey, true));
+    EXPECT_EQ(fine.LastFailure(), "");
+}

@@ -5,6 +5,8 @@
 #include "shell/settings.h"
 #include "support/tempdir.h"
 
+#include <sys/stat.h>
+
 using namespace platform;
 using settings::EmailFields;
 using testsupport::ReadFile;
@@ -30,8 +32,9 @@ struct Hive {
     explicit Hive(const std::string& text = "") {
         if (!text.empty()) WriteFile(file, text);
     }
+    std::string failure;  // of the last Read
     EmailFields Read(EmailFields f = WindowTexts()) {
-        settings::ReadSettings(reg, f);
+        failure = settings::ReadSettings(reg, f);
         return f;
     }
 };
@@ -73,10 +76,10 @@ TEST(SaveSettings, SaveThenRestartRestoresTheSixFieldsWithThePasswordScrambledOn
     Hive h;
     const EmailFields typed{true, "ops@example.net, boss@example.net", "scandor@host.example",
                             "mail.example.net", "Jürgen", "s3cr€t \"pw\""};
-    settings::SaveSettings(h.reg, typed);
+    EXPECT_EQ(settings::SaveSettings(h.reg, typed), "");
     hive::FileRegistry fresh(h.file);
     EmailFields f = WindowTexts();
-    settings::ReadSettings(fresh, f);
+    EXPECT_EQ(settings::ReadSettings(fresh, f), "");
     EXPECT_EQ(f.sendByEmail, typed.sendByEmail);
     EXPECT_EQ(f.email, typed.email);
     EXPECT_EQ(f.emailFrom, typed.emailFrom);
@@ -101,7 +104,7 @@ TEST(SaveSettings, SaveThenRestartRestoresTheSixFieldsWithThePasswordScrambledOn
 
 TEST(SaveSettings, AnEmptyPasswordComesBackAsTheDefaultAndEmptyFieldsAsPlaceholders) {
     Hive h;
-    settings::SaveSettings(h.reg, {false, "", "", "", "", ""});
+    EXPECT_EQ(settings::SaveSettings(h.reg, {false, "", "", "", "", ""}), "");
     EmailFields f = h.Read({true, "x", "x", "x", "x", "x"});
     EXPECT_FALSE(f.sendByEmail);
     EXPECT_EQ(f.email, "scandor.user@example.com");
@@ -143,7 +146,8 @@ TEST(ReadSettings, AKeyThatCannotBeOpenedLeavesTheWindowTextsAndSavesNothing) {
         EmailFields f = h.Read();
         EXPECT_EQ(f.email, WindowTexts().email);
         EXPECT_EQ(f.password, "secret");
-        settings::SaveSettings(h.reg, {true, "a", "b", "c", "d", "e"});
+        EXPECT_NE(h.failure, "");
+        EXPECT_NE(settings::SaveSettings(h.reg, {true, "a", "b", "c", "d", "e"}), "");
         EXPECT_EQ(ReadFile(h.file), text);
     }
 }
@@ -151,10 +155,97 @@ TEST(ReadSettings, AKeyThatCannotBeOpenedLeavesTheWindowTextsAndSavesNothing) {
 TEST(ReadSettings, AHugeValueIsReadWhole) {
     Hive h;
     const std::string huge(1 << 20, 'h');
-    settings::SaveSettings(h.reg, {false, huge, "f@x", "host", "user", "pw"});
+    EXPECT_EQ(settings::SaveSettings(h.reg, {false, huge, "f@x", "host", "user", "pw"}), "");
     EmailFields f = h.Read();
     EXPECT_EQ(f.email, huge);
     EXPECT_EQ(f.password, "pw");
+}
+
+TEST(SettingsFailures, AreSaidWhenStoredSettingsCannotBeReadOrSaved) {
+    {
+        Hive fresh;  // nothing stored yet is no failure
+        fresh.Read();
+        EXPECT_EQ(fresh.failure, "");
+    }
+    {
+        Hive unparsable(kHeader + kKeyLine + "\"Scandor-email\"=\"to@example.org\r\n");
+        unparsable.Read();
+        EXPECT_NE(unparsable.failure.find("is not a registry file this program can read"), std::string::npos)
+            << unparsable.failure;
+    }
+    {
+        Hive wrongType(kHeader + kKeyLine + "\"Scandor-sendbyemail\"=dword:00000000\r\n"
+                                            "\"Scandor-email\"=dword:00000001\r\n");
+        wrongType.Read();
+        EXPECT_NE(wrongType.failure.find("Scandor-email"), std::string::npos) << wrongType.failure;
+    }
+    {
+        Hive readOnly(kHeader + kKeyLine + "\"Scandor-sendbyemail\"=dword:00000001\r\n");
+        ASSERT_EQ(::chmod(readOnly.file.c_str(), 0444), 0);
+        const std::string before = ReadFile(readOnly.file);
+        const std::string why = settings::SaveSettings(readOnly.reg, {true, "a", "b", "c", "d", "e"});
+        EXPECT_NE(why.find("read-only"), std::string::npos) << why;
+        EXPECT_EQ(ReadFile(readOnly.file), before);
+    }
+    {
+        TempDir dir;
+        hive::FileRegistry noFolder(dir / "gone/deeper/HKLM.reg");
+        EmailFields f = WindowTexts();
+        EXPECT_EQ(settings::ReadSettings(noFolder, f), "");  // nothing stored there either
+        EXPECT_NE(settings::SaveSettings(noFolder, f).find("cannot be created"), std::string::npos);
+    }
+}
+
+TEST(SettingsFailures, ARegedit4FileIsReadAndTheNextSaveWritesTodaysFormatWithItsComments) {
+    Hive h("REGEDIT4\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KAVENO_Scandor]\r\n"
+           "; set up by the administrator\r\n"
+           "\"Scandor-sendbyemail\"=dword:00000001\r\n"
+           "\"Scandor-smtphost\"=\"mx.example.org\"\r\n"
+           "\"Scandor-username\"=\"J\xFCrgen\"\r\n");
+    EmailFields f = h.Read();
+    EXPECT_EQ(h.failure, "");
+    EXPECT_TRUE(f.sendByEmail);
+    EXPECT_EQ(f.smtpHost, "mx.example.org");
+    EXPECT_EQ(f.username, "Jürgen");
+    f.smtpHost = "mail.example.org";
+    EXPECT_EQ(settings::SaveSettings(h.reg, f), "");
+    const std::string disk = ReadFile(h.file);
+    EXPECT_EQ(disk.rfind(kHeader, 0), 0u) << disk;
+    EXPECT_NE(disk.find("; set up by the administrator\r\n"), std::string::npos) << disk;
+    EXPECT_NE(disk.find("\"Scandor-username\"=\"Jürgen\""), std::string::npos) << disk;
+    EXPECT_EQ(h.Read().smtpHost, "mail.example.org");
+}
+
+TEST(SettingsFailures, FieldsWindows1252CannotHoldAreRefusedAndNothingChanges) {
+    Hive h;
+    const EmailFields stored{true, "a@example.org", "b@example.org", "mx.example.org", "Jürgen", "€uro‚ÿ"};
+    ASSERT_EQ(settings::SaveSettings(h.reg, stored), "");
+    EXPECT_FALSE(settings::UnstorableField(stored));
+    const std::string before = ReadFile(h.file);
+    struct Case { EmailFields fields; settings::Field field; };
+    auto with = [&](std::string EmailFields::*member, const char* text) {
+        EmailFields f = stored;
+        f.*member = text;
+        return f;
+    };
+    const Case cases[] = {
+        {with(&EmailFields::password, "пароль"), settings::Field::Password},
+        {with(&EmailFields::password, "passð"), settings::Field::Password},
+        {with(&EmailFields::username, "Łukasz"), settings::Field::Username},
+        {with(&EmailFields::email, "ops@bücher.example, 李@example.cn"), settings::Field::Email},
+        {with(&EmailFields::emailFrom, "scandor@例え.jp"), settings::Field::EmailFrom},
+        {with(&EmailFields::smtpHost, "smtp.münchen.deâ"), settings::Field::SmtpHost},
+    };
+    for (const Case& c : cases) {
+        auto field = settings::UnstorableField(c.fields);
+        ASSERT_TRUE(field) << c.fields.password;
+        EXPECT_EQ(*field, c.field);
+        EXPECT_NE(settings::SaveSettings(h.reg, c.fields), "");
+        EXPECT_EQ(ReadFile(h.file), before);
+    }
+    EmailFields f = h.Read();
+    EXPECT_EQ(f.password, stored.password);
 }
 
 namespace {

@@ -165,7 +165,8 @@ std::vector<std::string> SendByEmail(platform::Platform& p, const std::vector<st
     f.smtpHost = settings::DefaultSmtpHost;
     f.username = settings::DefaultUsername;
     f.password = "secret";
-    settings::ReadSettings(p.GetRegistry(), f);
+    if (const std::string why = settings::ReadSettings(p.GetRegistry(), f); !why.empty())
+        std::cerr << "scandor-cli: the stored e-mail settings cannot be read: " << why << '\n';
     MailFields mail;
     mail.host = f.smtpHost;
     mail.userName = f.username;

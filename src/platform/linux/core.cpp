@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/invoker.h"
 #include "platform/linux/linux_platform.h"
 
 namespace platform::linuxbe {
@@ -126,14 +127,11 @@ std::optional<std::vector<std::string>> LinuxPlatform::ResolveIpv4(const std::st
 
 std::string LinuxPlatform::SpecialFolderPath(int csidl) {
     if (csidl != CSIDL_STARTUP) return {};
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') return std::string(x) + "/autostart";
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        passwd* pw = getpwuid(geteuid());
-        if (!pw) return {};
-        home = pw->pw_dir;
-    }
-    return std::string(home) + "/.config/autostart";
+    // The folder of the user who started the program, also under sudo or
+    // pkexec (which resets HOME).
+    auto user = FindInvokingUser();
+    if (!user) return {};
+    return AutostartFolderOf(*user, std::getenv("XDG_CONFIG_HOME"));
 }
 
 bool LinuxPlatform::FileExists(const std::string& path) {

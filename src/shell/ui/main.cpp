@@ -2,6 +2,7 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "platform/invoker.h"
 #include "platform/platform.h"
 #include "shell/ui/mainform.h"
 
@@ -9,6 +10,8 @@ int main(int argc, char** argv) {
     // The program reads no arguments: not even Qt's own options reach it, so a
     // parameter string of an autostart entry can never change its behaviour.
     int qtArgc = argc > 0 ? 1 : 0;
+    // Run by sudo -E or pkexec, root must not load plugins from the user's folders.
+    platform::ForgetUserCodePaths();
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("scandor"));
 

@@ -217,7 +217,9 @@ void TMainForm::Translator1ChangeLanguage() { LoadMessageStrings(); }
 
 void TMainForm::ReadSettings() {
     settings::EmailFields f = EmailFieldsOf(*ui);
-    settings::ReadSettings(platform_.GetRegistry(), f);
+    const std::string why = settings::ReadSettings(platform_.GetRegistry(), f);
+    if (!why.empty())
+        ui->ProcessInfo->appendPlainText(QString::fromStdString("The stored e-mail settings cannot be read: " + why));
     ui->sendemailceckbox->setChecked(f.sendByEmail);
     ui->EMailEdit->setText(QString::fromStdString(f.email));
     ui->EMailFromEdit->setText(QString::fromStdString(f.emailFrom));
@@ -226,9 +228,25 @@ void TMainForm::ReadSettings() {
     ui->PasswordEdit->setText(QString::fromStdString(f.password));
 }
 
-void TMainForm::SaveSettings() {
+bool TMainForm::SaveSettings() {
     settings::EmailFields f = EmailFieldsOf(*ui);
-    settings::SaveSettings(platform_.GetRegistry(), f);
+    // Stored or sent as 8-bit text, such a field would turn into '?' and a
+    // password would fail at the server with nothing said.
+    if (auto field = settings::UnstorableField(f)) {
+        const QLabel* labels[] = {ui->EMailLabel, ui->EMailFromLabel, ui->HostLabel, ui->UsernameLabel,
+                                  ui->PasswordLabel};
+        QString name = labels[static_cast<int>(*field)]->text().trimmed();
+        if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+        dialogs_->MessageBox(this,
+                             QStringLiteral("\"%1\" holds characters that cannot be stored; only the "
+                                            "characters of Windows-1252 can. Nothing was saved.")
+                                 .arg(name),
+                             QString::fromStdString(messages_.strSTitleERROR), Dialogs::Error);
+        return false;
+    }
+    const std::string why = settings::SaveSettings(platform_.GetRegistry(), f);
+    if (!why.empty()) LogProcessInfo(QString::fromStdString("The e-mail settings were not saved: " + why));
+    return true;
 }
 
 void TMainForm::ShowAfterEmailPage() {
@@ -309,7 +327,7 @@ void TMainForm::DrivesListViewDblClick() {
 void TMainForm::eMailSetting1Click() { ShowPage(1); }
 
 void TMainForm::TntBitBtn3Click() {
-    SaveSettings();
+    if (!SaveSettings()) return;
     ShowAfterEmailPage();
 }
 

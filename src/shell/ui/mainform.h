@@ -110,7 +110,8 @@ private:
     void Guarded(const std::function<void()>& handler);
     void PumpMessages();
     void ReadSettings();
-    void SaveSettings();
+    // False when the fields were refused and the page should stay open.
+    bool SaveSettings();
     void ShowAfterEmailPage();
     void ListDrivesForSectorTest();
     void ListDrivesForSmartTest();
