@@ -31,6 +31,7 @@
 #include "surface/maildelivery.h"
 #include "surface/report.h"
 #include "surface/surfacerun.h"
+#include "shell/ui/blockmapwindow.h"
 #include "ui_mainform.h"
 
 TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* parent)
@@ -312,9 +313,15 @@ void TMainForm::TntBitBtn1Click() {
         if (ui->UsedTimeLabel->text() != text) ui->UsedTimeLabel->setText(text);
     };
     cb.abortRequested = [this] { return AbortRequested; };
+    if (!blockMap_) blockMap_ = new TBlockMapWindow(this);
+    blockMap_->Begin(QString::fromStdString(record->DisplayName), EndSector);
+    cb.readMode = [this](const std::string& how) { LogProcessInfo(QString::fromStdString("Reading: " + how)); };
+    cb.blockTimed = [this](int64_t sector, ReadClass c, uint32_t us) { blockMap_->Block(sector, c, us); };
     TSurfaceRun run(platform_, std::move(cb));
     SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector);
+    blockMap_->Finish();
     if (!result.opened) {
+        blockMap_->hide();
         // Nothing was read and no report follows; say why instead of leaving the
         // page standing still.
         LogProcessInfo(QString::fromStdString("Cannot open " + record->DevicePath + ": " + result.openError));
@@ -355,7 +362,10 @@ void TMainForm::SendReport() {
 
 void TMainForm::TntSpeedButton1Click() { AbortRequested = true; }
 
-void TMainForm::TntSpeedButton4Click() { ShowPage(6); }
+void TMainForm::TntSpeedButton4Click() {
+    if (blockMap_) blockMap_->hide();  // the map goes with its run's report
+    ShowPage(6);
+}
 
 void TMainForm::TntSpeedButton2Click() { close(); }
 
