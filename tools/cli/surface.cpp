@@ -250,15 +250,13 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
     else if (result.aborted)
         code = ExitInterrupted;
 
-    if (!o.json) {
-        PrintLines(report);
-        PrintLines(ReadTimeLines(result));
-    }
+    if (!o.json) PrintLines(report);
     std::vector<std::string> mailLines;
     if (o.email) {
         mailLines = SendByEmail(p, report);
         if (!o.json) PrintLines(mailLines);
     }
+    if (!o.json) PrintLines(ReadTimeLines(result));
     if (o.json) {
         nlohmann::ordered_json doc = {
             {"command", "surface"},
