@@ -38,14 +38,14 @@ std::string Manifest(int64_t blocks, const std::string& extra) {
 }  // namespace
 
 TEST(BlockMapWindow, ShowsTheRunCellByCellAndStaysUntilAgain) {
-    // 10000 blocks: two or three a cell. Block 5000 fails, 7000 takes 300 ms, 7001 60 ms.
-    Window w(Manifest(10000, R"(, "unreadable": [{"offset": )" + std::to_string(5000 * Block) +
-                                 R"(, "length": 1}], "slow": [{"offset": )" + std::to_string(7000 * Block) +
-                                 R"(, "length": 1, "ms": 300}, {"offset": )" + std::to_string(7001 * Block) +
+    // 5000 blocks: one or two a cell. Block 2500 fails, 3500 takes 300 ms, 3501 60 ms.
+    Window w(Manifest(5000, R"(, "unreadable": [{"offset": )" + std::to_string(2500 * Block) +
+                                 R"(, "length": 1}], "slow": [{"offset": )" + std::to_string(3500 * Block) +
+                                 R"(, "length": 1, "ms": 300}, {"offset": )" + std::to_string(3501 * Block) +
                                  R"(, "length": 1, "ms": 60}])"));
     w.form->TestMode = 2;
     w.form->show();
-    AddDrive(w, 10000 * Block);
+    AddDrive(w, 5000 * Block);
     bool shownDuringRun = false;
     int64_t readDuringRun = -1;
     QTimer::singleShot(0, [&] {
@@ -58,7 +58,7 @@ TEST(BlockMapWindow, ShowsTheRunCellByCellAndStaysUntilAgain) {
     });
     w.form->DrivesListViewDblClick();
     EXPECT_TRUE(shownDuringRun);
-    EXPECT_LT(readDuringRun, 10000) << "the map fills in while the run goes";
+    EXPECT_LT(readDuringRun, 5000) << "the map fills in while the run goes";
     EXPECT_TRUE(w.Log().contains("Reading: simulated, 32 reads in flight")) << w.Log().toStdString();
 
     TBlockMapWindow* map = w.form->BlockMap();
@@ -71,8 +71,8 @@ TEST(BlockMapWindow, ShowsTheRunCellByCellAndStaysUntilAgain) {
     EXPECT_EQ(m.Counts()[ReadFailed], 1);
     EXPECT_EQ(m.Counts()[Under500ms], 1);
     EXPECT_EQ(m.Counts()[Under150ms], 1);
-    EXPECT_EQ(m.Counts()[Under5ms], 9997);
-    const int failedCell = m.CellOf(5000), slowCell = m.CellOf(7000);
+    EXPECT_EQ(m.Counts()[Under5ms], 4997);
+    const int failedCell = m.CellOf(2500), slowCell = m.CellOf(3500);
     EXPECT_EQ(m.At(failedCell).worst, ReadFailed);
     EXPECT_EQ(m.At(slowCell).worst, Under500ms);
     EXPECT_EQ(m.At(0).worst, Under5ms);
@@ -97,17 +97,17 @@ TEST(BlockMapWindow, ShowsTheRunCellByCellAndStaysUntilAgain) {
 
 // A long run paints the map a few times a second, not once a block.
 TEST(BlockMapWindow, RepaintsAreThrottled) {
-    Window w(Manifest(40000, ""));
+    Window w(Manifest(12000, ""));
     w.form->TestMode = 2;
     w.form->show();
-    AddDrive(w, 40000 * Block);
+    AddDrive(w, 12000 * Block);
     QElapsedTimer clock;
     clock.start();
     w.form->DrivesListViewDblClick();
     const qint64 ms = clock.elapsed();
     TBlockMapWindow* map = w.form->BlockMap();
     ASSERT_NE(map, nullptr);
-    EXPECT_EQ(map->Map()->Counts()[Under5ms], 40000);
+    EXPECT_EQ(map->Map()->Counts()[Under5ms], 12000);
     EXPECT_LE(map->Paints(), 4 + ms / TBlockMapWindow::RepaintIntervalMs * 2) << ms << " ms";
 }
 
