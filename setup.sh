@@ -14,12 +14,16 @@ PACKAGES=(
   qt6-base-dev libgl-dev fonts-liberation fonts-dejavu-core
   # device facts
   libblkid-dev libudev-dev
+  # reads in flight
+  liburing-dev
   # manifests, JSON output, tests
   nlohmann-json3-dev libgtest-dev
   # a comma-separator locale for the number-format tests (localedef sources)
   locales
   # real-device tests: loop devices, partition tables, FUSE, the peer reader
   util-linux fdisk e2fsprogs libfuse3-dev fuse3
+  # the benchmark's peer reader
+  fio
   # autostart entries are checked by the validator of the format
   desktop-file-utils
   # screenshots

@@ -104,6 +104,15 @@ struct WmiQueryResult {
     std::vector<WmiObject> objects;
 };
 
+// One finished overlapped read (the completion packet of a ReadFile with an
+// OVERLAPPED structure).
+struct ReadCompletion {
+    uint64_t key = 0;          // the key the read was queued with
+    uint32_t bytes = 0;        // bytes transferred
+    uint32_t error = 0;        // 0, or the system error; a cancelled read carries its own code
+    uint64_t completedUs = 0;  // ReadClockUs when the backend saw the device answer
+};
+
 struct ShortcutSpec {
     std::string target;
     std::string arguments;
@@ -128,6 +137,30 @@ public:
     // All or nothing except at the end of the device, like a raw-disk read.
     virtual bool ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* bytesRead) = 0;
     virtual bool CloseHandle(Handle h) = 0;
+
+    // --- overlapped reads ---------------------------------------------------
+    // ReadFile with an OVERLAPPED structure on a handle bound to a completion
+    // port: reads are queued with an offset and a key and finish in any order.
+    // Prepares the handle for up to depth reads in flight. False: the handle
+    // reads one block at a time with ReadFile. A backend without it says so.
+    virtual bool BindIoCompletion(Handle, uint32_t /*depth*/) { return false; }
+    // How the bound handle reads ("io_uring", "pread threads", ...), for the log.
+    virtual std::string IoCompletionKind(Handle) { return {}; }
+    // Queues one read; buffer must be aligned to 4096 bytes and stay until the
+    // read completes. False, with a last error, when it cannot be queued.
+    virtual bool ReadFileOverlapped(Handle, void* /*buffer*/, uint32_t /*size*/, int64_t /*offset*/,
+                                    uint64_t /*key*/) {
+        return false;
+    }
+    // Waits for the next read to finish, in completion order. False when the
+    // handle has none in flight. A completion with fewer bytes than asked and no
+    // error is not settled: the caller reads that range with ReadFile.
+    virtual bool GetQueuedCompletionStatus(Handle, ReadCompletion&) { return false; }
+    // Asks the handle's reads in flight to stop where the system allows; every
+    // one still completes, a cancelled one with an error.
+    virtual bool CancelIo(Handle) { return false; }
+    // Microseconds of a monotonic clock, the one completions are stamped with.
+    virtual uint64_t ReadClockUs() { return static_cast<uint64_t>(GetTickCount()) * 1000u; }
     virtual uint32_t GetLastError() = 0;
     // The system's text for an error code (FormatMessage), untrimmed.
     virtual std::string SystemErrorText(uint32_t code) = 0;

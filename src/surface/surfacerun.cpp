@@ -5,6 +5,7 @@
 
 #include "drive/format.h"
 #include "platform/platform.h"
+#include "surface/readwindow.h"
 #include "surface/sectorreader.h"
 
 TSurfaceRun::TSurfaceRun(platform::Platform& platform, SurfaceRunCallbacks callbacks)
@@ -46,12 +47,20 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
         return result;
     }
     result.opened = true;
+    TReadWindow window(platform_, reader, QueueDepth);
+    window.Start(endSector);
+    result.readMode = window.Describe();
+    if (cb_.readMode) cb_.readMode(result.readMode);
 
     int64_t current = 0;
     StartTick = platform_.GetTickCount();
     while (current < endSector) {
         if (cb_.pump) cb_.pump();
-        if (reader.ReadSectorBlock(current) != 0) {
+        const BlockRead block = window.Next(current);
+        const bool failed = block.status != 0;
+        result.readTimes.Add(current, failed, block.micros);
+        if (cb_.blockTimed) cb_.blockTimed(current, ClassOfRead(failed, block.micros), block.micros);
+        if (failed) {
             if (cb_.log) cb_.log("Sector Error @: " + std::to_string(current));
             ++result.ErrorCount;
             if (cb_.blockFailed) cb_.blockFailed(result.ErrorCount, current);
@@ -67,6 +76,7 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
         ShowTestTimes(RefreshInterval, current, endSector);
         current += SectorsPerRead;
     }
+    window.Stop();
     reader.Close();
     result.CurrentSector = current;
     return result;

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "surface/readtimes.h"
+
 namespace platform { class Platform; }
 
 struct SurfaceRunCallbacks {
@@ -19,6 +21,8 @@ struct SurfaceRunCallbacks {
     std::function<void(const std::string&)> remainingTime;   // called at each time refresh
     std::function<void(const std::string&)> usedTime;
     std::function<bool()> abortRequested;
+    std::function<void(const std::string&)> readMode;        // how the drive is read, before the first block
+    std::function<void(int64_t, ReadClass, uint32_t)> blockTimed;  // a block's first sector, class, microseconds
 };
 
 struct SurfaceRunResult {
@@ -27,11 +31,15 @@ struct SurfaceRunResult {
     int64_t ErrorCount = 0;
     bool aborted = false;
     std::string openError;      // the system's text when the drive could not be opened
+    TReadTimes readTimes;       // every block attempted, by read time
+    std::string readMode;       // "io_uring, 32 reads in flight", ...
 };
 
 class TSurfaceRun {
 public:
     static constexpr int32_t RefreshInterval = 2000;
+    // Reads kept in flight ahead of the block the run is at (README: how chosen).
+    static constexpr uint32_t DefaultQueueDepth = 32;
 
     TSurfaceRun(platform::Platform& platform, SurfaceRunCallbacks callbacks);
 
@@ -49,6 +57,7 @@ public:
 
     uint32_t StartTick = 0;
     uint32_t LastTick = 0;
+    uint32_t QueueDepth = DefaultQueueDepth;
 
 private:
     platform::Platform& platform_;

@@ -164,10 +164,12 @@ TEST_F(EmailCli, TheReportGoesOutWithTheSavedSettings) {
     const std::string& data = server.data;
     EXPECT_EQ(r.code, 0) << r.err;
     const auto lines = r.Lines();
-    ASSERT_EQ(lines.size(), 21u) << r.out;
+    // The report, the delivery lines, then the read times (how, and 7 classes).
+    ASSERT_EQ(lines.size(), 21u + 8u) << r.out;
     EXPECT_EQ(lines[18], "http://www.kaveno.de");
     EXPECT_EQ(lines[19], "Sending email");
     EXPECT_EQ(lines[20], "Email send.");
+    EXPECT_EQ(lines[21].rfind("Reads: ", 0), 0u) << lines[21];
     EXPECT_NE(std::find(commands.begin(), commands.end(), "MAIL FROM:<box@example.org>"), commands.end());
     EXPECT_NE(std::find(commands.begin(), commands.end(), "RCPT TO:<ops@example.org>"), commands.end());
     EXPECT_NE(std::find(commands.begin(), commands.end(), "RCPT TO:<disks@example.net>"), commands.end());

@@ -79,8 +79,10 @@ TEST_F(RealCli, LoopDeviceWithUnreadableBlocks) {
     r = RunCli({"surface", loop.node()}, "");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Sector Error @: 2048\nSector Error @: 6016\nSector Error @: 6144\n");
-    ASSERT_EQ(r.Lines().size(), 19u);
+    // The report, then how the drive was read and one line per read-time class.
+    ASSERT_EQ(r.Lines().size(), 19u + 8u);
     EXPECT_EQ(r.Lines()[15], ":(");
+    EXPECT_EQ(r.Lines()[26], "Blocks failed: 3");
 }
 
 TEST_F(RealCli, LoopDeviceThatReadsNothingExitsThree) {

@@ -12,6 +12,8 @@ using nlohmann::json;
 namespace {
 
 constexpr int64_t Mib = 1048576;
+// After the report: how the drive was read, then one line per read-time class.
+constexpr size_t ReadTimeLines = 8;
 
 using SurfaceCli = clitest::CliTest;
 
@@ -64,7 +66,7 @@ TEST_F(SurfaceCli, HealthyDrivePrintsTheNineteenLinesAndExitsZero) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << "no progress line when stderr is no terminal: " << r.err;
     const std::vector<std::string> lines = r.Lines();
-    ASSERT_EQ(lines.size(), 19u) << r.out;
+    ASSERT_EQ(lines.size(), 19u + ReadTimeLines) << r.out;
     EXPECT_EQ(lines[0], "Drive Test Report");
     EXPECT_EQ(lines[3], "Drives IOCTL Name: \\\\.\\PhysicalDrive0");
     EXPECT_EQ(lines[4], "Drives Real Name: SimDisk 0 10.00 MBytes ");
@@ -110,7 +112,7 @@ TEST_F(SurfaceCli, UnreadableBlocksAreCountedOnceEachAndExitOne) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Sector Error @: 2048\nSector Error @: 4992\n");
     const std::vector<std::string> lines = r.Lines();
-    ASSERT_EQ(lines.size(), 19u);
+    ASSERT_EQ(lines.size(), 19u + ReadTimeLines);
     EXPECT_EQ(lines[4], "Drives Real Name: SimDisk 2 6.00 MBytes ");
     // The range as the drive list's double click gives it; reading still starts at 0.
     EXPECT_EQ(lines[10], "Start Sector: 2048");
@@ -134,7 +136,7 @@ TEST_F(SurfaceCli, FloppyAndImageFileRanges) {
         CliResult r = RunCli({"surface", name}, m);
         EXPECT_EQ(r.code, 0) << name << r.err;
         const auto lines = r.Lines();
-        ASSERT_EQ(lines.size(), 19u) << name;
+        ASSERT_EQ(lines.size(), 19u + ReadTimeLines) << name;
         EXPECT_EQ(lines[3], "Drives IOCTL Name: \\\\.\\A:");
         EXPECT_EQ(lines[4], "Drives Real Name: A:\\");
         EXPECT_EQ(lines[11], "End Sector: 2880");
@@ -200,7 +202,7 @@ TEST_F(SurfaceCli, CtrlCStopsAfterTheBlockAndStillReports) {
     EXPECT_EQ(r.code, 130) << r.err;
     EXPECT_EQ(r.err.rfind("\r0%  sector 0 of 2048000000  62.50 MB/s  remaining -", 0), 0u) << r.err.substr(0, 200);
     const auto lines = r.Lines();
-    ASSERT_EQ(lines.size(), 19u) << r.out;
+    ASSERT_EQ(lines.size(), 19u + ReadTimeLines) << r.out;
     EXPECT_EQ(lines[11], "End Sector: 2048000000");
     ASSERT_EQ(lines[12].rfind("Test stops @ sector: ", 0), 0u);
     const int64_t stop = std::stoll(lines[12].substr(21));
@@ -227,6 +229,69 @@ TEST_F(SurfaceCli, CtrlCAfterAnErrorExitsOneWithTheErrorInTheJson) {
     EXPECT_LT(j["stopSector"].get<int64_t>(), j["endSector"].get<int64_t>());
     EXPECT_EQ(j["blocksRead"].get<int64_t>(), j["stopSector"].get<int64_t>() / 128 + 1);
     EXPECT_EQ(j["report"][12], "Test stops @ sector: " + std::to_string(j["stopSector"].get<int64_t>()));
+}
+
+// Slow blocks and read times: on the simulated device a read touching a slow
+// range takes that much longer on the virtual clock.
+TEST_F(SurfaceCli, ReadTimesAndSlowBlocksInTextAndJson) {
+    json disk = Disk(0, 4 * Mib);
+    disk["slow"] = json::array({{{"offset", 10 * 65536}, {"length", 1}, {"ms", 300}},
+                                {{"offset", 20 * 65536}, {"length", 65536}, {"ms", 700}},
+                                {{"offset", 30 * 65536}, {"length", 1}, {"ms", 60}}});
+    disk["unreadable"] = json::array({{{"offset", 40 * 65536}, {"length", 1}}});
+    const std::string m = Machine(json::array({disk}));
+    CliResult r = RunCli({"surface", "--json", "0"}, m);
+    EXPECT_EQ(r.code, 1) << r.err;
+    json j = Parse(r);
+    EXPECT_EQ(j["readMode"], "simulated, 32 reads in flight");
+    const json& t = j["readTimes"];
+    EXPECT_EQ(t["under5ms"], 60);
+    EXPECT_EQ(t["under20ms"], 0);
+    EXPECT_EQ(t["under50ms"], 0);
+    EXPECT_EQ(t["under150ms"], 1);
+    EXPECT_EQ(t["under500ms"], 1);
+    EXPECT_EQ(t["atLeast500ms"], 1);
+    EXPECT_EQ(t["failed"], 1);
+    int64_t sum = 0;
+    for (const auto& [key, n] : t.items()) sum += n.get<int64_t>();
+    EXPECT_EQ(sum, j["blocksRead"].get<int64_t>());
+    EXPECT_EQ(j["slowBlocks"], json::parse(R"([{"sector": 1280, "ms": 301}, {"sector": 2560, "ms": 701}])"));
+    EXPECT_EQ(j["slowBlocksTruncated"], false);
+
+    r = RunCli({"surface", "0", "--queue-depth", "1"}, m);
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 19u + ReadTimeLines + 2) << r.out;
+    EXPECT_EQ(lines[19], "Reads: simulated, 1 read in flight");
+    EXPECT_EQ(lines[20], "Blocks read in under 5 ms: 60");
+    EXPECT_EQ(lines[23], "Blocks read in under 150 ms: 1");
+    EXPECT_EQ(lines[25], "Blocks read in 500 ms or more: 1");
+    EXPECT_EQ(lines[26], "Blocks failed: 1");
+    EXPECT_EQ(lines[27], "Slow block @: 1280 301 ms");
+    EXPECT_EQ(lines[28], "Slow block @: 2560 701 ms");
+}
+
+TEST_F(SurfaceCli, OnlyTheFirstTwentySlowBlocksArePrinted) {
+    json disk = Disk(0, 2 * Mib);
+    disk["slow"] = json::array({{{"offset", 0}, {"length", 25 * 65536}, {"ms", 200}}});
+    CliResult r = RunCli({"surface", "0"}, Machine(json::array({disk})));
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 19u + ReadTimeLines + 21) << r.out;
+    EXPECT_EQ(lines[27], "Slow block @: 0 201 ms");
+    EXPECT_EQ(lines[46], "Slow block @: 2432 201 ms");
+    EXPECT_EQ(lines[47], "Slow blocks not shown: 5");
+}
+
+TEST_F(SurfaceCli, QueueDepthMustBeANumberFromOneTo256) {
+    const std::string m = Machine(json::array({Disk(0, Mib)}));
+    for (std::vector<std::string> args : {std::vector<std::string>{"surface", "0", "--queue-depth", "0"},
+                                          {"surface", "0", "--queue-depth", "257"},
+                                          {"surface", "0", "--queue-depth", "-3"},
+                                          {"surface", "0", "--queue-depth"},
+                                          {"list", "--queue-depth", "4"}}) {
+        CliResult r = RunCli(args, m);
+        EXPECT_EQ(r.code, 2) << args.back();
+    }
+    EXPECT_EQ(RunCli({"surface", "--queue-depth", "256", "0"}, m).code, 0);
 }
 
 }  // namespace

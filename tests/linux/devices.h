@@ -128,16 +128,20 @@ private:
 // server stopped when it goes.
 class BadFile {
 public:
+    // options: "--slow=offset:length:ms,...", "--log=FILE" (see the helper).
     BadFile(const std::string& mountPoint, int64_t size, const std::string& bad,
-            const std::string& shortAt = "-")
+            const std::string& shortAt = "-", const std::vector<std::string>& options = {})
         : mount_(mountPoint) {
 #ifdef SCANDOR_BADFILE
         fs::create_directories(mount_);
+        std::vector<std::string> args = {SCANDOR_BADFILE, std::to_string(size), bad, shortAt, mount_};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
-            std::string sz = std::to_string(size);
-            ::execl(SCANDOR_BADFILE, SCANDOR_BADFILE, sz.c_str(), bad.c_str(), shortAt.c_str(),
-                    mount_.c_str(), static_cast<char*>(nullptr));
+            ::execv(SCANDOR_BADFILE, argv.data());
             ::_exit(127);
         }
         for (int i = 0; i < 100 && pid_ > 0; ++i) {
@@ -152,6 +156,7 @@ public:
         (void)size;
         (void)bad;
         (void)shortAt;
+        (void)options;
 #endif
     }
     ~BadFile() {

@@ -42,7 +42,9 @@ TEST(SurfaceRun, ReadsWholeBlocksFromSectorZeroWhileTheirStartIsBelowTheEnd) {
     TSurfaceRun run(*m, r.Callbacks());
     auto res = run.Run("\\\\.\\PhysicalDrive0", "DISK", 1000);
     ASSERT_TRUE(res.opened);
-    EXPECT_EQ(m->Reads(), (std::vector<int64_t>{0, 65536, 131072, 196608, 262144, 327680, 393216, 458752}));
+    // The last block crosses the end of the device: its short read in flight is
+    // settled by a plain read of the block, which counts it good.
+    EXPECT_EQ(m->Reads(), (std::vector<int64_t>{0, 65536, 131072, 196608, 262144, 327680, 393216, 458752, 458752}));
     EXPECT_EQ(res.CurrentSector, 1024);
     EXPECT_EQ(res.ErrorCount, 0);
     EXPECT_FALSE(res.aborted);

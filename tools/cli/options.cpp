@@ -35,8 +35,18 @@ Options ParseOptions(const std::vector<std::string>& args) {
     std::vector<std::string> words;
     bool optionsEnded = false;
     bool smartFlag = false;
+    bool expectDepth = false;
     for (const std::string& a : args) {
-        if (optionsEnded || !IsOption(a)) {
+        if (expectDepth) {
+            expectDepth = false;
+            int n = 0;
+            // The same digits-only rule as a drive number, then the range.
+            if (!ParseDriveNumber(a, n) || n < 1 || n > MaxQueueDepth) {
+                o.error = "--queue-depth takes a number from 1 to " + std::to_string(MaxQueueDepth);
+                return o;
+            }
+            o.queueDepth = n;
+        } else if (optionsEnded || !IsOption(a)) {
             words.push_back(a);
         } else if (a == "--") {
             optionsEnded = true;
@@ -49,10 +59,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
             smartFlag = true;
         } else if (a == "--email") {
             o.email = true;
+        } else if (a == "--queue-depth") {
+            expectDepth = true;
         } else {
             o.error = "unknown option '" + a + "'";
             return o;
         }
+    }
+    if (expectDepth) {
+        o.error = "--queue-depth takes a number from 1 to " + std::to_string(MaxQueueDepth);
+        return o;
     }
     if (words.empty()) {
         o.error = "no command given";
@@ -91,6 +107,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     if (o.error.empty() && smartFlag && o.command != Command::List) o.error = "--smart belongs to list";
     if (o.error.empty() && o.email && o.command != Command::Surface) o.error = "--email belongs to surface";
+    if (o.error.empty() && o.queueDepth && o.command != Command::Surface) o.error = "--queue-depth belongs to surface";
     return o;
 }
 
@@ -107,12 +124,14 @@ Commands:
                         interface type (- when unknown).
   smart N               The S.M.A.R.T. test of physical drive N; prints the report
                         that "Print Report" writes.
-  surface N|PATH [--email]
+  surface N|PATH [--email] [--queue-depth N]
                         The surface test of physical drive N, a floppy drive (A:,
                         B:) or an image file or device node given by its absolute
-                        path; prints the 19-line report. With --email the report
+                        path; prints the 19-line report, then the blocks by read
+                        time and the first 20 slow blocks. With --email the report
                         is also sent with the saved e-mail settings, and the
-                        delivery lines follow the report.
+                        delivery lines follow the report. --queue-depth sets the
+                        reads kept in flight (1 to 256, default 32).
                         While stderr is a terminal, one progress line rewrites
                         itself there. Ctrl-C (or SIGTERM) stops the test after the
                         block being read, and the report is still printed; a second

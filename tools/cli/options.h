@@ -22,6 +22,7 @@ struct Options {
     bool json = false;
     bool smartList = false;   // list --smart
     bool email = false;       // surface --email
+    int queueDepth = 0;       // surface --queue-depth N; 0: the default
     std::string target;       // smart N, surface N|PATH, as typed
     int driveNumber = -1;     // smart N, or surface N
     std::string error;        // non-empty: a usage error
@@ -36,6 +37,9 @@ bool ParseDriveNumber(const std::string& text, int& number);
 
 // The floppy drive a target names ("A:", "b:", "A:\", "\\.\A:"): 'A', 'B' or 0.
 char FloppyLetter(const std::string& target);
+
+// Reads kept in flight that --queue-depth accepts.
+constexpr int MaxQueueDepth = 256;
 
 const char* HelpText();
 

@@ -157,6 +157,40 @@ int ResolveTarget(platform::Platform& p, const Options& o, const MessageStrings&
     return 0;
 }
 
+// After the report: how the drive was read, the blocks by read time, and the
+// first slow blocks.
+constexpr size_t SlowBlocksShown = 20;
+
+std::vector<std::string> ReadTimeLines(const SurfaceRunResult& result) {
+    std::vector<std::string> lines;
+    lines.push_back("Reads: " + result.readMode);
+    const TReadTimes& t = result.readTimes;
+    for (int c = 0; c < ReadClassCount; ++c) {
+        const auto rc = static_cast<ReadClass>(c);
+        lines.push_back(std::string(rc == ReadFailed ? "Blocks " : "Blocks read in ") + ReadClassLabel(rc) + ": " +
+                        std::to_string(t.Counts()[rc]));
+    }
+    const auto& slow = t.Slow();
+    for (size_t i = 0; i < slow.size() && i < SlowBlocksShown; ++i)
+        lines.push_back("Slow block @: " + std::to_string(slow[i].sector) + " " + std::to_string(slow[i].ms) + " ms");
+    if (slow.size() > SlowBlocksShown)
+        lines.push_back("Slow blocks not shown: " + std::to_string(slow.size() - SlowBlocksShown) +
+                        (t.SlowTruncated() ? " and more" : ""));
+    return lines;
+}
+
+nlohmann::ordered_json ReadTimesJson(const TReadTimes& t) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::object();
+    for (int c = 0; c < ReadClassCount; ++c) j[ReadClassKey(static_cast<ReadClass>(c))] = t.Counts()[static_cast<size_t>(c)];
+    return j;
+}
+
+nlohmann::ordered_json SlowBlocksJson(const TReadTimes& t) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::array();
+    for (const SlowBlock& b : t.Slow()) j.push_back({{"sector", b.sector}, {"ms", b.ms}});
+    return j;
+}
+
 std::vector<std::string> SendByEmail(platform::Platform& p, const std::vector<std::string>& report) {
     // The window definition's texts, which a reading that stops early leaves in place.
     settings::EmailFields f;
@@ -201,6 +235,7 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
     cb.remainingTime = [&progress](const std::string& text) { progress.Remaining(text); };
     cb.abortRequested = [] { return AbortSignal != 0; };
     TSurfaceRun run(p, std::move(cb));
+    if (o.queueDepth > 0) run.QueueDepth = static_cast<uint32_t>(o.queueDepth);
     progress.Start();
     SetSignalPhase(SignalPhase::Scan);
     const SurfaceRunResult result = run.Run(t.path, t.displayName, t.endSector);
@@ -229,6 +264,7 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
         mailLines = SendByEmail(p, report);
         if (!o.json) PrintLines(mailLines);
     }
+    if (!o.json) PrintLines(ReadTimeLines(result));
     if (o.json) {
         nlohmann::ordered_json doc = {
             {"command", "surface"},
@@ -243,6 +279,10 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
             {"errorCount", result.ErrorCount},
             {"errorSectors", errorSectors},
             {"aborted", result.aborted},
+            {"readMode", result.readMode},
+            {"readTimes", ReadTimesJson(result.readTimes)},
+            {"slowBlocks", SlowBlocksJson(result.readTimes)},
+            {"slowBlocksTruncated", result.readTimes.SlowTruncated()},
             {"dateTime", in.dateTime},
             {"computer", in.computerName},
             {"user", in.userName},

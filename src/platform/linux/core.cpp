@@ -20,8 +20,10 @@ namespace platform::linuxbe {
 LinuxPlatform::LinuxPlatform(std::string hivePath) : hivePath_(std::move(hivePath)) {}
 
 LinuxPlatform::~LinuxPlatform() {
-    for (auto& [h, f] : handles_)
+    for (auto& [h, f] : handles_) {
+        f.overlapped.reset();  // reads in flight end before their descriptor
         if (f.fd >= 0) ::close(f.fd);
+    }
 }
 
 OpenFile* LinuxPlatform::Find(Handle h) {
@@ -59,6 +61,7 @@ bool LinuxPlatform::CloseHandle(Handle h) {
         lastError_ = EBADF;
         return false;
     }
+    it->second.overlapped.reset();  // reads in flight end before their descriptor
     if (it->second.fd >= 0) ::close(it->second.fd);
     handles_.erase(it);
     return true;

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/linux/overlapped.h"
 #include "platform/platform.h"
 
 namespace platform::linuxbe {
@@ -17,6 +18,7 @@ struct OpenFile {
     bool blockDevice = false;
     uint32_t sectorSize = 512;  // logical block size: the unit of unbuffered reads
     int64_t position = 0;   // byte offset for the next ReadFile
+    std::shared_ptr<OverlappedReads> overlapped;  // once bound to overlapped reads
 };
 
 class LinuxPlatform final : public Platform {
@@ -33,6 +35,12 @@ public:
     uint32_t SetFilePointer(Handle h, int32_t low, int32_t* high, uint32_t method) override;
     bool ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* bytesRead) override;
     bool CloseHandle(Handle h) override;
+    bool BindIoCompletion(Handle h, uint32_t depth) override;
+    std::string IoCompletionKind(Handle h) override;
+    bool ReadFileOverlapped(Handle h, void* buffer, uint32_t size, int64_t offset, uint64_t key) override;
+    bool GetQueuedCompletionStatus(Handle h, ReadCompletion& out) override;
+    bool CancelIo(Handle h) override;
+    uint64_t ReadClockUs() override { return MonotonicUs(); }
     uint32_t GetLastError() override { return lastError_; }
     std::string SystemErrorText(uint32_t code) override;
 
@@ -59,6 +67,8 @@ public:
     char PathSeparator() override { return '/'; }
 
     void SetLastError(uint32_t code) { lastError_ = code; }
+    // How handles bound later read overlapped (tests pin the thread pool).
+    void SetOverlappedMode(OverlappedMode mode) { overlappedMode_ = mode; }
     // The descriptor behind a handle (-1 if none), so tests can check how it was opened.
     int DescriptorOf(Handle h) const;
 
@@ -74,6 +84,7 @@ private:
     std::map<Handle, OpenFile> handles_;
     Handle nextHandle_ = 1;
     uint32_t lastError_ = 0;
+    OverlappedMode overlappedMode_ = OverlappedMode::Auto;
     std::unique_ptr<Registry> registry_;
     std::string hivePath_;
 };

@@ -97,6 +97,7 @@ bool SimPlatform::DeviceIoControl(Handle h, uint32_t code, const void* in, uint3
 }
 
 bool SimPlatform::CloseHandle(Handle h) {
+    queues_.erase(h);
     if (handles_.erase(h) == 0) {
         lastError_ = EBADF;
         return false;

@@ -40,6 +40,12 @@ public:
     uint32_t SetFilePointer(Handle h, int32_t low, int32_t* high, uint32_t method) override;
     bool ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* bytesRead) override;
     bool CloseHandle(Handle h) override;
+    bool BindIoCompletion(Handle h, uint32_t depth) override;
+    std::string IoCompletionKind(Handle h) override;
+    bool ReadFileOverlapped(Handle h, void* buffer, uint32_t size, int64_t offset, uint64_t key) override;
+    bool GetQueuedCompletionStatus(Handle h, ReadCompletion& out) override;
+    bool CancelIo(Handle h) override;
+    uint64_t ReadClockUs() override { return static_cast<uint64_t>(tick_) * 1000u; }
     uint32_t GetLastError() override { return lastError_; }
     std::string SystemErrorText(uint32_t code) override;
 
@@ -77,12 +83,36 @@ public:
     // Every DeviceIoControl call: handle's path and control code.
     struct ControlRecord { std::string path; uint32_t code; std::vector<uint8_t> input; };
     const std::vector<ControlRecord>& Controls() const { return controls_; }
-    // First sectors of every ReadFile call, in order (byte offset of the read).
+    // Byte offsets of every ReadFile call, in order, and of every overlapped read
+    // the device served, when it served it.
     const std::vector<int64_t>& Reads() const { return reads_; }
 
     void SetLastError(uint32_t code) { lastError_ = code; }
+    // Overlapped reads cancelled by CancelIo before the device began them.
+    size_t CancelledReads() const { return cancelled_; }
+    // Overlapped reads queued so far.
+    size_t SubmittedReads() const { return submitted_; }
 
 private:
+    // overlapped.cpp: a device that serves queued reads one after the other on
+    // the virtual clock.
+    struct PendingRead {
+        ReadCompletion completion;
+        uint64_t startUs = 0;
+        uint64_t order = 0;
+        int64_t offset = 0;
+        bool cancelled = false;
+    };
+    struct ReadQueue {
+        uint64_t busyUntilUs = 0;
+        uint64_t submitted = 0;
+        std::vector<PendingRead> pending;
+    };
+    uint32_t ServiceMs(const Json& drive, int64_t offset, uint32_t size) const;
+    std::map<Handle, ReadQueue> queues_;
+    size_t cancelled_ = 0;
+    size_t submitted_ = 0;
+
     SimOpenFile* Find(Handle h);
     const SimDrive& DriveOf(const SimOpenFile& f) const { return drives_[f.drive]; }
     // device.cpp: the disk queries and reads.

@@ -32,6 +32,7 @@
 #include "surface/maildelivery.h"
 #include "surface/report.h"
 #include "surface/surfacerun.h"
+#include "shell/ui/blockmapwindow.h"
 #include "ui_mainform.h"
 
 TMainForm::TMainForm(platform::Platform& platform, Dialogs* dialogs, QWidget* parent)
@@ -382,9 +383,15 @@ void TMainForm::TntBitBtn1Click() {
         if (ui->UsedTimeLabel->text() != text) ui->UsedTimeLabel->setText(text);
     };
     cb.abortRequested = [this] { return AbortRequested; };
+    if (!blockMap_) blockMap_ = new TBlockMapWindow(this);
+    blockMap_->Begin(QString::fromStdString(drive.DisplayName), runEnd);
+    cb.readMode = [this](const std::string& how) { LogProcessInfo(QString::fromStdString("Reading: " + how)); };
+    cb.blockTimed = [this](int64_t sector, ReadClass c, uint32_t us) { blockMap_->Block(sector, c, us); };
     TSurfaceRun run(platform_, std::move(cb));
     SurfaceRunResult result = run.Run(drive.DevicePath, drive.DisplayName, runEnd);
+    blockMap_->Finish();
     if (!result.opened) {
+        blockMap_->hide();
         // Nothing was read and no report follows; say why instead of leaving the
         // page standing still.
         LogProcessInfo(QString::fromStdString("Cannot open " + drive.DevicePath + ": " + result.openError));
@@ -426,7 +433,10 @@ void TMainForm::SendReport() {
 
 void TMainForm::TntSpeedButton1Click() { AbortRequested = true; }
 
-void TMainForm::TntSpeedButton4Click() { ShowPage(6); }
+void TMainForm::TntSpeedButton4Click() {
+    if (blockMap_) blockMap_->hide();  // the map goes with its run's report
+    ShowPage(6);
+}
 
 void TMainForm::TntSpeedButton2Click() { close(); }
 

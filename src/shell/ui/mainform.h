@@ -26,6 +26,7 @@ class QTreeWidgetItem;
 class QSystemTrayIcon;
 class TInfoFormSalvex;
 class TInfoFormScandor;
+class TBlockMapWindow;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -74,6 +75,8 @@ public:
     bool SmartValuesShown = false;
     // Keeps a row's bar over its "Visual" cell while the list is drawn, scrolled or resized.
     void ListViewCustomDrawSubItem(QTreeWidget* sender, QTreeWidgetItem* item, int subItem);
+    // The block map of the last surface test; nullptr before the first.
+    TBlockMapWindow* BlockMap() const { return blockMap_; }
 
 public slots:
     void SmarttestButtonClick();
@@ -144,6 +147,7 @@ private:
     TInfoFormSalvex* infoSalvex_ = nullptr;
     TInfoFormScandor* infoScandor_ = nullptr;
     bool surfaceRunning_ = false;
+    TBlockMapWindow* blockMap_ = nullptr;
     QList<QIcon> driveImages_;
     MailSender* mailSender_ = nullptr;
 };

@@ -2,11 +2,13 @@
 // where they touch chosen byte ranges, and stop short at chosen offsets: a disk
 // with bad sectors, for a loop device to sit on.
 //
-// Usage: scandor_badfile SIZE BAD SHORT MOUNTPOINT [fuse options]
+// Usage: scandor_badfile SIZE BAD SHORT MOUNTPOINT [--slow=S] [--log=FILE] [fuse options]
 //   SIZE   length of the file in bytes
 //   BAD    "offset:length,offset:length" or "-"
 //   SHORT  "offset,offset" or "-": a read starting before such an offset returns
 //          only the bytes up to it (the caller must read on)
+//   S      "offset:length:ms,...": a read touching such a range sleeps ms first
+//   FILE   every read is appended as "offset size" (the reads the disk saw)
 // The content of byte o is (o / 512 * 31 + o % 512) & 0xff.
 
 #define FUSE_USE_VERSION 35
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #define MAX_RANGES 64
 
@@ -27,6 +30,9 @@ static int64_t bad_from[MAX_RANGES], bad_to[MAX_RANGES];
 static int bad_count;
 static int64_t short_at[MAX_RANGES];
 static int short_count;
+static int64_t slow_from[MAX_RANGES], slow_to[MAX_RANGES], slow_ms[MAX_RANGES];
+static int slow_count;
+static FILE* read_log;
 
 static int bf_getattr(const char* path, struct stat* st, fuse_file_info*) {
     memset(st, 0, sizeof *st);
@@ -61,6 +67,13 @@ static int bf_open(const char* path, fuse_file_info* fi) {
 }
 
 static int bf_read(const char*, char* buf, size_t size, off_t off, fuse_file_info*) {
+    if (read_log) {
+        fprintf(read_log, "%lld %zu\n", static_cast<long long>(off), size);
+        fflush(read_log);
+    }
+    for (int i = 0; i < slow_count; ++i)
+        if (slow_from[i] < off + static_cast<int64_t>(size) && slow_to[i] > off)
+            usleep(static_cast<useconds_t>(slow_ms[i] * 1000));
     if (off >= file_size) return 0;
     int64_t end = off + static_cast<int64_t>(size);
     if (end > file_size) end = file_size;
@@ -113,7 +126,27 @@ int main(int argc, char** argv) {
     fargs[n++] = argv[4];
     fargs[n++] = const_cast<char*>("-f");
     fargs[n++] = const_cast<char*>("-s");
-    for (int i = 5; i < argc && n < 31; ++i) fargs[n++] = argv[i];
+    for (int i = 5; i < argc && n < 31; ++i) {
+        if (strncmp(argv[i], "--slow=", 7) == 0) {
+            for (char* p = argv[i] + 7; *p && slow_count < MAX_RANGES;) {
+                char* q;
+                int64_t from = strtoll(p, &q, 10);
+                if (*q != ':') return 2;
+                int64_t len = strtoll(q + 1, &q, 10);
+                if (*q != ':') return 2;
+                int64_t ms = strtoll(q + 1, &q, 10);
+                slow_from[slow_count] = from;
+                slow_to[slow_count] = from + len;
+                slow_ms[slow_count++] = ms;
+                p = *q == ',' ? q + 1 : q;
+            }
+        } else if (strncmp(argv[i], "--log=", 6) == 0) {
+            read_log = fopen(argv[i] + 6, "a");
+            if (!read_log) return 2;
+        } else {
+            fargs[n++] = argv[i];
+        }
+    }
     fargs[n] = nullptr;
     return fuse_main(n, fargs, &ops, nullptr);
 }

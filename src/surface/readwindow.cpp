@@ -1,0 +1,125 @@
+#include "surface/readwindow.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "surface/sectorreader.h"
+
+using namespace platform;
+
+namespace {
+constexpr size_t BufferAlignment = 4096;
+}
+
+TReadWindow::TReadWindow(Platform& platform, TSectorReader& reader, uint32_t depth)
+    : platform_(platform), reader_(reader), depth_(std::clamp<uint32_t>(depth, 1, MaxDepth)) {}
+
+TReadWindow::~TReadWindow() {
+    Stop();
+    std::free(buffers_);
+}
+
+void TReadWindow::Start(int64_t endSector) {
+    endBlock_ = endSector > 0 ? (endSector + SectorsPerRead - 1) / SectorsPerRead : 0;
+    nextIssue_ = nextHanded_ = 0;
+    lastCompletedUs_ = platform_.ReadClockUs();
+    if (!reader_.IsOpen() || !platform_.BindIoCompletion(reader_.DriveHandle, depth_)) return;
+    buffers_ = static_cast<uint8_t*>(std::aligned_alloc(BufferAlignment, size_t{depth_} * reader_.ReadBufferSize));
+    if (!buffers_) return;
+    slots_.assign(depth_, Slot{});
+    kind_ = platform_.IoCompletionKind(reader_.DriveHandle);
+    overlapped_ = true;
+}
+
+std::string TReadWindow::Describe() const {
+    if (!overlapped_) return "one read at a time";
+    return kind_ + ", " + std::to_string(depth_) + (depth_ == 1 ? " read" : " reads") + " in flight";
+}
+
+void TReadWindow::Issue(int64_t block) {
+    Slot& s = slots_[static_cast<size_t>(block % depth_)];
+    s = Slot{};
+    s.block = block;
+    s.submittedUs = platform_.ReadClockUs();
+    void* buffer = buffers_ + static_cast<size_t>(block % depth_) * reader_.ReadBufferSize;
+    if (platform_.ReadFileOverlapped(reader_.DriveHandle, buffer, reader_.ReadBufferSize,
+                                     block * SectorsPerRead * int64_t{BytesPerSector}, static_cast<uint64_t>(block))) {
+        s.queued = true;
+        ++inFlight_;
+    } else {
+        s.done = true;
+        s.completion.completedUs = s.submittedUs;
+    }
+}
+
+// One completion into its slot; false when nothing more will complete.
+bool TReadWindow::TakeCompletion() {
+    ReadCompletion c;
+    if (inFlight_ == 0 || !platform_.GetQueuedCompletionStatus(reader_.DriveHandle, c)) return false;
+    Slot& s = slots_[static_cast<size_t>(c.key % depth_)];
+    if (s.queued && !s.done && s.block == static_cast<int64_t>(c.key)) {
+        s.completion = c;
+        s.done = true;
+        --inFlight_;
+    }
+    return true;
+}
+
+BlockRead TReadWindow::ReadAlone(int64_t sector) {
+    BlockRead r;
+    const uint64_t t0 = platform_.ReadClockUs();
+    r.status = reader_.ReadSectorBlock(sector);
+    if (r.status != 0) r.error = platform_.GetLastError();
+    lastCompletedUs_ = platform_.ReadClockUs();
+    r.micros = static_cast<uint32_t>(std::min<uint64_t>(lastCompletedUs_ - t0, UINT32_MAX));
+    return r;
+}
+
+// The read time of a block: from the later of its submission and the previous
+// block's completion, to its own completion. Reads ahead wait in the device's
+// queue behind the block before them; counting from submission would charge each
+// of them the wait for a slow neighbour, counting from the previous completion
+// charges only what the device spent on this block. A block that finished before
+// the one before it gets 0: its time was hidden behind its neighbour's.
+BlockRead TReadWindow::Next(int64_t sector) {
+    const int64_t block = sector / SectorsPerRead;
+    if (!overlapped_ || block != nextHanded_ || sector % SectorsPerRead != 0 || block >= endBlock_)
+        return ReadAlone(sector);
+    while (nextIssue_ < endBlock_ && nextIssue_ < block + depth_) Issue(nextIssue_++);
+    Slot& s = slots_[static_cast<size_t>(block % depth_)];
+    while (!s.done && TakeCompletion()) {
+    }
+    ++nextHanded_;
+    const Slot got = s;
+    s = Slot{};
+    if (!got.done) return ReadAlone(sector);  // lost by the backend: read it plainly
+    const uint64_t from = std::max(lastCompletedUs_, got.submittedUs);
+    const uint64_t waited = got.completion.completedUs > from ? got.completion.completedUs - from : 0;
+    lastCompletedUs_ = std::max(lastCompletedUs_, got.completion.completedUs);
+    if (got.queued && got.completion.error != 0) {
+        BlockRead r;
+        r.status = 1;
+        r.error = got.completion.error;
+        r.micros = static_cast<uint32_t>(std::min<uint64_t>(waited, UINT32_MAX));
+        return r;
+    }
+    if (got.queued && got.completion.bytes == reader_.ReadBufferSize) {
+        BlockRead r;
+        r.micros = static_cast<uint32_t>(std::min<uint64_t>(waited, UINT32_MAX));
+        return r;
+    }
+    // Short, or never queued: the plain read settles the block, as it always has
+    // (the end of the device, a read cut short, a refused shape).
+    BlockRead r = ReadAlone(sector);
+    r.micros = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{r.micros} + waited, UINT32_MAX));
+    return r;
+}
+
+void TReadWindow::Stop() {
+    if (!overlapped_) return;
+    nextIssue_ = endBlock_;
+    if (inFlight_ > 0) platform_.CancelIo(reader_.DriveHandle);
+    while (TakeCompletion()) {
+    }
+    inFlight_ = 0;
+}
