@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "smart/nvmehealth.h"
 #include "smart/smartcatalog.h"
 
 namespace platform { class Platform; }
@@ -28,6 +29,14 @@ bool ReadSmartData(platform::Platform& p, int32_t driveNumber, TSmartResult& res
 // only cleared and the size only set to 0, so it can stand in for IdentifyAtaDrive.
 bool ReadScsiSerial(platform::Platform& p, int32_t driveNumber, std::string& errorText,
                     std::string& model, std::string& serial, int64_t& sizeBytes);
+
+// Identify Controller of an NVMe drive through the protocol query, with the
+// capacity of its namespace (left 0 when Identify Namespace fails).
+bool IdentifyNvmeDrive(platform::Platform& p, int32_t driveNumber, std::string& errorText, NvmeIdentity& id);
+
+// Identification plus the SMART / Health Information log page.
+bool ReadNvmeHealth(platform::Platform& p, int32_t driveNumber, NvmeIdentity& id, NvmeHealthLog& log,
+                    std::string& errorText);
 
 // An IDENTIFY text field: bytes of every word swapped, 0x00-0x20 trimmed at both ends.
 // An odd last byte has no partner and is dropped.
