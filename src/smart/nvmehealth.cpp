@@ -231,6 +231,7 @@ NvmeRating RateNvmeHealth(const NvmeHealthLog& log, const NvmeIdentity& id) {
         row.offset = f.offset;
         row.raw = f.value(log);
         row.current = Shown(row.raw);
+        row.currentText = DecimalText(row.raw);
         Rate(row, f.rule, log, id, c);
         switch (f.rule) {
         case Rule::CriticalWarning:
@@ -238,6 +239,8 @@ NvmeRating RateNvmeHealth(const NvmeHealthLog& log, const NvmeIdentity& id) {
             break;
         case Rule::Temperature:
             row.current = KelvinToCelsius(log.compositeTemperature);
+            row.currentText = std::to_string(row.current);
+            row.celsius = true;
             if (id.warningTemperature) {
                 row.hasThreshold = true;
                 row.threshold = KelvinToCelsius(id.warningTemperature);
@@ -270,6 +273,8 @@ NvmeRating RateNvmeHealth(const NvmeHealthLog& log, const NvmeIdentity& id) {
         row.offset = static_cast<int>(200 + 2 * i);
         row.raw = {k, 0};
         row.current = KelvinToCelsius(k);
+        row.currentText = std::to_string(row.current);
+        row.celsius = true;
         row.state = SmartStatusNotRated;
         out.rows.push_back(std::move(row));
     }

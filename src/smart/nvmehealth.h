@@ -60,7 +60,9 @@ struct NvmeRow {
     int offset = 0;              // byte offset in the log page
     std::string state;           // one of the rating texts of the catalogue
     Uint128 raw;                 // the field as stored
-    int64_t current = 0;         // the value shown (°C for temperatures)
+    int64_t current = 0;         // the value shown (°C for temperatures), saturated
+    std::string currentText;     // the value shown, exact
+    bool celsius = false;        // current is a temperature in °C, not the raw value
     bool hasThreshold = false;
     int threshold = 0;           // spare threshold, or WCTEMP in °C
     bool bar = false;

@@ -59,7 +59,7 @@ void RunNvmeTest(platform::Platform& p, int32_t driveNumber, const std::string& 
         row.offset = n.offset;
         row.caption = n.caption;
         row.state = n.state;
-        row.current = std::to_string(n.current);
+        row.current = n.currentText;
         row.threshold = n.hasThreshold ? std::to_string(n.threshold) : std::string();
         row.raw = GroupedText(n.raw, groupSeparator);
         row.bar = n.bar;

@@ -84,6 +84,7 @@ TEST_F(NvmeSmartCli, HealthyDriveReportJsonAndExitZero) {
     EXPECT_EQ(a[1]["raw"], 308);
     EXPECT_EQ(a[6]["offset"], 32);
     EXPECT_EQ(a[6]["raw"].get<uint64_t>(), ~uint64_t{0});
+    EXPECT_EQ(a[6]["current"].get<uint64_t>(), ~uint64_t{0});
     EXPECT_EQ(a[6]["rawText"].get<std::string>().size(), 39u + 12u);  // 39 digits, 12 separators
     EXPECT_TRUE(a[6]["threshold"].is_null());
     EXPECT_EQ(a[6]["state"], "-");

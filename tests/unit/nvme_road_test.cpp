@@ -188,6 +188,7 @@ TEST(NvmeSmartRun, RowsSummaryAndVerdictOfAHealthyDrive) {
     const SmartRow& read = o.attributes[6];
     EXPECT_EQ(read.caption, "Data Units Read");
     EXPECT_EQ(read.raw, "36,893,488,147,419,103,232");
+    EXPECT_EQ(read.current, "36893488147419103232");
     EXPECT_EQ(read.state, "-");
     EXPECT_FALSE(read.bar);
     EXPECT_EQ(o.attributes[18].caption, "Temperature Sensor 1");

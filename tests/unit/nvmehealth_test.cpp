@@ -232,6 +232,8 @@ TEST(NvmeRating, MediaErrorsWarnEvenWhenOnlyTheHighHalfIsSet) {
     EXPECT_EQ(row.state, SmartStatusWarning);
     EXPECT_EQ(row.raw, (Uint128{0, 1}));
     EXPECT_EQ(row.current, INT64_MAX);
+    EXPECT_EQ(row.currentText, "18446744073709551616");
+    EXPECT_FALSE(row.celsius);
 }
 
 TEST(NvmeRating, CompositeTemperatureAgainstWctempAndCctemp) {

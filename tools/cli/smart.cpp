@@ -28,7 +28,7 @@ nlohmann::ordered_json NvmeSmartJson(const SmartTestOutcome& out, int32_t n, int
             {"name", row.name},
             {"caption", row.caption},
             {"state", row.state},
-            {"current", row.current},
+            {"current", row.celsius ? nlohmann::ordered_json(row.current) : nlohmann::ordered_json(Saturated(row.raw))},
             {"worst", nullptr},
             {"threshold", row.hasThreshold ? nlohmann::ordered_json(row.threshold) : nlohmann::ordered_json()},
             {"raw", Saturated(row.raw)},
