@@ -32,6 +32,8 @@ PACKAGES=(
   librsvg2-bin
   # SMART pass-through test: an emulated AHCI disk booting Debian's kernel from a busybox initramfs
   qemu-system-x86 linux-image-amd64 busybox-static cpio kmod
+  # NVMe admin queries; nvme-cli is the reference the QEMU NVMe test compares against
+  libnvme-dev nvme-cli
   # sanitizer build and the libFuzzer target
   clang libclang-rt-14-dev
   # the Debian package and the checks of its contents

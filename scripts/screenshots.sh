@@ -21,6 +21,9 @@ xvfb-run -a -s "-screen 0 1024x768x24" build/scandor_pages "$out"
 # border, and the report.
 SCANDOR_MACHINE=resources/demo/smart-machine.json \
   xvfb-run -a -s "-screen 0 1024x768x24" build/scandor_pages "$out" --smart 0 1 2
+# The same page for a healthy and a failing NVMe drive.
+SCANDOR_MACHINE=resources/demo/nvme-machine.json \
+  xvfb-run -a -s "-screen 0 1024x768x24" build/scandor_pages "$out/nvme" --smart 0 1
 
 # The program as it starts, photographed from the X server.
 xvfb-run -a -s "-screen 0 720x720x24" bash -c '

@@ -88,7 +88,10 @@ std::vector<DriveListEntry> TDriveList::Fill(bool smart) {
         if (smart) {
             std::string error, model, serial;
             int64_t size = 0;
-            if (!IdentifyAtaDrive(platform_, n, error, model, serial, size)) continue;
+            NvmeIdentity nvme;
+            if (!IdentifyAtaDrive(platform_, n, error, model, serial, size) &&
+                !IdentifyNvmeDrive(platform_, n, error, nvme))
+                continue;
         }
         const std::string path = "\\\\.\\PhysicalDrive" + std::to_string(n);
         THardDrive probe(platform_, path);

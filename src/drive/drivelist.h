@@ -1,5 +1,5 @@
 // The two fills of the drive list: floppy volumes and physical drives for the
-// sector test, drives that answer the ATA identify command for the S.M.A.R.T.
+// sector test, drives that answer ATA IDENTIFY or NVMe Identify for the S.M.A.R.T.
 // test. The fill reports through callbacks, so the window, a test or a command
 // line can show its progress and its entries.
 #pragma once

@@ -3,6 +3,7 @@
 // would, so the domain code is the same on every platform.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -15,6 +16,20 @@ constexpr uint32_t SMART_GET_VERSION = 0x00074080;
 constexpr uint32_t SMART_SEND_DRIVE_COMMAND = 0x0007C084;
 constexpr uint32_t SMART_RCV_DRIVE_DATA = 0x0007C088;
 constexpr uint32_t IOCTL_SCSI_PASS_THROUGH = 0x0004D004;
+constexpr uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x002D1400;
+
+// IOCTL_STORAGE_QUERY_PROPERTY with StorageDeviceProtocolSpecificProperty: NVMe
+// admin data (Identify, Get Log Page) of the drive behind the handle.
+constexpr uint32_t StorageDeviceProtocolSpecificProperty = 50;
+constexpr uint32_t PropertyStandardQuery = 0;
+constexpr uint32_t ProtocolTypeNvme = 3;
+constexpr uint32_t NVMeDataTypeIdentify = 1;
+constexpr uint32_t NVMeDataTypeLogPage = 2;
+constexpr uint32_t NVME_IDENTIFY_CNS_SPECIFIC_NAMESPACE = 0;
+constexpr uint32_t NVME_IDENTIFY_CNS_CONTROLLER = 1;
+constexpr uint32_t NVME_LOG_PAGE_HEALTH_INFO = 0x02;
+constexpr uint32_t NvmeIdentifySize = 4096;
+constexpr uint32_t NvmeHealthLogSize = 512;
 
 #pragma pack(push, 1)
 
@@ -113,6 +128,39 @@ struct SCSI_PASS_THROUGH_BLOCK {
     uint8_t Data[192];
 };
 
+// STORAGE_PROPERTY_QUERY; for a protocol query a STORAGE_PROTOCOL_SPECIFIC_DATA
+// starts at AdditionalParameters.
+struct STORAGE_PROPERTY_QUERY {
+    uint32_t PropertyId;
+    uint32_t QueryType;
+    uint8_t AdditionalParameters[1];
+    uint8_t Padding[3];
+};
+
+// Identify: RequestValue = CNS, SubValue = NSID for CNS 0 (0: the namespace the
+// handle stands for). Log page: RequestValue = log identifier, SubValue and
+// SubValue2 = the byte offset into the page; the health log is read controller-wide.
+// The data follows this record at ProtocolDataOffset.
+struct STORAGE_PROTOCOL_SPECIFIC_DATA {
+    uint32_t ProtocolType;
+    uint32_t DataType;
+    uint32_t ProtocolDataRequestValue;
+    uint32_t ProtocolDataRequestSubValue;
+    uint32_t ProtocolDataOffset;
+    uint32_t ProtocolDataLength;
+    uint32_t FixedProtocolReturnData;
+    uint32_t ProtocolDataRequestSubValue2;
+    uint32_t ProtocolDataRequestSubValue3;
+    uint32_t ProtocolDataRequestSubValue4;
+};
+
+// The answer's head: Version and Size are sizeof this record.
+struct STORAGE_PROTOCOL_DATA_DESCRIPTOR {
+    uint32_t Version;
+    uint32_t Size;
+    STORAGE_PROTOCOL_SPECIFIC_DATA ProtocolSpecificData;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(PARTITION_INFORMATION) == 32);
@@ -125,6 +173,16 @@ static_assert(sizeof(DRIVERSTATUS) == 12);
 static_assert(sizeof(SENDCMDOUTPARAMS_HEAD) == 16);
 static_assert(sizeof(SCSI_PASS_THROUGH) == 44);
 static_assert(sizeof(SCSI_PASS_THROUGH_BLOCK) == 268);
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12);
+static_assert(offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters) == 8);
+static_assert(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) == 40);
+static_assert(sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) == 48);
+static_assert(offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData) == 8);
+
+// A protocol query and its answer share one buffer layout: 8 bytes of head, the
+// protocol record, then the data.
+constexpr uint32_t NvmeQueryHeadSize = 8 + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
+static_assert(NvmeQueryHeadSize == 48);
 
 // Size of one SMART command output block: head, 512 data bytes, one spare byte.
 constexpr uint32_t SmartOutBlockSize = sizeof(SENDCMDOUTPARAMS_HEAD) + 512 + 1;

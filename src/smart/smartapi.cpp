@@ -189,9 +189,95 @@ int64_t SectorsOf(const uint8_t* id) {
     return static_cast<int64_t>(sectors) * 512;
 }
 
+// One protocol query; the data part of a checked answer lands in data.
+bool QueryNvme(Platform& p, Handle h, uint32_t dataType, uint32_t value, uint32_t subValue,
+               std::vector<uint8_t>& data, std::string& errorText, const char* what) {
+    const uint32_t length = dataType == NVMeDataTypeIdentify ? NvmeIdentifySize : NvmeHealthLogSize;
+    std::vector<uint8_t> buffer(NvmeQueryHeadSize + length, 0);
+    STORAGE_PROPERTY_QUERY q{};
+    q.PropertyId = StorageDeviceProtocolSpecificProperty;
+    q.QueryType = PropertyStandardQuery;
+    STORAGE_PROTOCOL_SPECIFIC_DATA d{};
+    d.ProtocolType = ProtocolTypeNvme;
+    d.DataType = dataType;
+    d.ProtocolDataRequestValue = value;
+    d.ProtocolDataRequestSubValue = subValue;
+    d.ProtocolDataOffset = sizeof d;
+    d.ProtocolDataLength = length;
+    std::memcpy(buffer.data(), &q, 8);
+    std::memcpy(buffer.data() + 8, &d, sizeof d);
+    uint32_t returned = 0;
+    if (!p.DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, buffer.data(), static_cast<uint32_t>(buffer.size()),
+                           buffer.data(), static_cast<uint32_t>(buffer.size()), &returned)) {
+        errorText = std::string("NVMe ") + what + " failed: " + SystemText(p, p.GetLastError());
+        return false;
+    }
+    // The answer says where its data is; it must lie whole inside the buffer.
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR head;
+    std::memcpy(&head, buffer.data(), sizeof head);
+    const STORAGE_PROTOCOL_SPECIFIC_DATA& a = head.ProtocolSpecificData;
+    const uint64_t start = 8 + uint64_t{a.ProtocolDataOffset};
+    if (head.Version != sizeof head || head.Size != sizeof head || a.ProtocolDataOffset < sizeof a ||
+        a.ProtocolDataLength < length || start + length > buffer.size()) {
+        errorText = std::string("NVMe ") + what + " failed: malformed answer";
+        return false;
+    }
+    data.assign(buffer.begin() + static_cast<std::ptrdiff_t>(start),
+                buffer.begin() + static_cast<std::ptrdiff_t>(start + length));
+    return true;
+}
+
+bool IdentifyNvme(Platform& p, Handle h, NvmeIdentity& id, std::string& errorText) {
+    std::vector<uint8_t> data;
+    if (!QueryNvme(p, h, NVMeDataTypeIdentify, NVME_IDENTIFY_CNS_CONTROLLER, 0, data, errorText,
+                   "Identify Controller"))
+        return false;
+    DecodeNvmeIdentifyController(data.data(), data.size(), id);
+    // The ASCII fields are 8-bit text to a user, like the ATA strings.
+    for (std::string* text : {&id.model, &id.serial, &id.firmware}) *text = DeviceText(*text);
+    std::string ignored;
+    // Namespace 0: the one the handle stands for.
+    if (QueryNvme(p, h, NVMeDataTypeIdentify, NVME_IDENTIFY_CNS_SPECIFIC_NAMESPACE, 0, data, ignored,
+                  "Identify Namespace"))
+        id.sizeBytes = DecodeNvmeNamespaceSize(data.data(), data.size());
+    return true;
+}
+
 }  // namespace
 
 std::string DeviceText(const std::string& bytes) { return cp1252::ToUtf8(bytes); }
+bool IdentifyNvmeDrive(Platform& p, int32_t driveNumber, std::string& errorText, NvmeIdentity& id) {
+    errorText.clear();
+    id = NvmeIdentity{};
+    // The protocol query needs no write access.
+    DriveHandle h(p, p.CreateFile(PhysicalDrivePath(driveNumber), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  OPEN_EXISTING, 0));
+    if (!h.valid()) {
+        errorText = "Unable to open physical drive: " + SystemText(p, p.GetLastError());
+        return false;
+    }
+    return IdentifyNvme(p, h.get(), id, errorText);
+}
+
+bool ReadNvmeHealth(Platform& p, int32_t driveNumber, NvmeIdentity& id, NvmeHealthLog& log,
+                    std::string& errorText) {
+    errorText.clear();
+    id = NvmeIdentity{};
+    log = NvmeHealthLog{};
+    DriveHandle h(p, p.CreateFile(PhysicalDrivePath(driveNumber), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  OPEN_EXISTING, 0));
+    if (!h.valid()) {
+        errorText = "Unable to open physical drive: " + SystemText(p, p.GetLastError());
+        return false;
+    }
+    if (!IdentifyNvme(p, h.get(), id, errorText)) return false;
+    std::vector<uint8_t> page;
+    if (!QueryNvme(p, h.get(), NVMeDataTypeLogPage, NVME_LOG_PAGE_HEALTH_INFO, 0, page, errorText,
+                   "SMART / Health Information log"))
+        return false;
+    log = DecodeNvmeHealthLog(page.data(), page.size());
+    return true;
+}
 
 std::string SwapAtaString(const uint8_t* bytes, size_t length) {
     std::string s;

@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "smart/nvmehealth.h"
 #include "smart/smartcatalog.h"
 
 namespace platform { class Platform; }
@@ -31,6 +32,13 @@ bool ReadScsiSerial(platform::Platform& p, int32_t driveNumber, std::string& err
 
 // A text a drive returned (IDENTIFY, SCSI pages): 8-bit code-page bytes, as UTF-8.
 std::string DeviceText(const std::string& bytes);
+// Identify Controller of an NVMe drive through the protocol query, with the
+// capacity of its namespace (left 0 when Identify Namespace fails).
+bool IdentifyNvmeDrive(platform::Platform& p, int32_t driveNumber, std::string& errorText, NvmeIdentity& id);
+
+// Identification plus the SMART / Health Information log page.
+bool ReadNvmeHealth(platform::Platform& p, int32_t driveNumber, NvmeIdentity& id, NvmeHealthLog& log,
+                    std::string& errorText);
 
 // An IDENTIFY text field: bytes of every word swapped, 0x00-0x20 trimmed at both ends.
 // An odd last byte has no partner and is dropped.

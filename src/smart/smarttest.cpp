@@ -5,7 +5,6 @@
 #include "drive/format.h"
 #include "smart/smartapi.h"
 #include "smart/smartreport.h"
-#include "surface/report.h"
 
 const char* const SmartColumnCaptions[7] = {"Name",    "State", "Visual",   "Current",
                                             "Worst",   "Threshold", "Raw Value"};
@@ -27,12 +26,73 @@ int SmartBarMaximum(int current) {
     return 100;
 }
 
+namespace {
+
+// The NVMe road: Identify and the health log through the protocol query, one row
+// per log field, the same summary rows and verdict as ATA.
+void RunNvmeTest(platform::Platform& p, int32_t driveNumber, const std::string& rangeSize,
+                 const std::string& groupSeparator, SmartTestOutcome& o) {
+    std::string error;
+    if (!ReadNvmeHealth(p, driveNumber, o.nvmeIdentity, o.nvmeHealth, error)) {
+        o.resInfo = error;
+        return;
+    }
+    const NvmeIdentity& id = o.nvmeIdentity;
+    o.resInfo = "NVMe Model: " + id.model + ", Serial: " + id.serial + ", Size = " + rangeSize;
+    o.nvmeRating = RateNvmeHealth(o.nvmeHealth, id);
+    TSmartResult& r = o.result;
+    r.DeviceIndex = 0;
+    r.SizeBytes = id.sizeBytes;
+    r.ModelNumber = id.model;
+    r.SerialNumber = id.serial;
+    r.FirmwareRevision = id.firmware;
+    r.TemperatureCurrent = KelvinToCelsius(o.nvmeHealth.compositeTemperature);
+    r.FailedCount = o.nvmeRating.failedCount;
+    r.WarningCount = o.nvmeRating.warningCount;
+
+    o.summary[0] = "Temp " + std::to_string(r.TemperatureCurrent) + "\u00B0C";
+    o.summary[1] = "Media Errors " + DecimalText(o.nvmeHealth.mediaErrors);
+    o.summary[2] = r.FailedCount != 0 ? "SMART Test Failed, Bad Attributes " + std::to_string(r.FailedCount)
+                                      : std::string("SMART Test Passed");
+    for (const NvmeRow& n : o.nvmeRating.rows) {
+        SmartRow row;
+        row.offset = n.offset;
+        row.caption = n.caption;
+        row.state = n.state;
+        row.current = n.currentText;
+        row.threshold = n.hasThreshold ? std::to_string(n.threshold) : std::string();
+        row.raw = GroupedText(n.raw, groupSeparator);
+        row.bar = n.bar;
+        row.barMaximum = n.barMaximum;
+        row.barPosition = n.barPosition;
+        row.temperature = n.temperature;
+        o.attributes.push_back(std::move(row));
+    }
+    o.nvme = true;
+    o.tableShown = true;
+}
+
+}  // namespace
+
+bool SmartTestFailed(const SmartTestOutcome& o) {
+    for (const SmartRow& r : o.attributes)
+        if (r.state == SmartStatusFailingNow || r.state == SmartStatusFailedInPast) return true;
+    return false;
+}
+
 SmartTestOutcome RunSmartTest(platform::Platform& p, int32_t driveNumber, int64_t startSector, int64_t endSector,
                               const std::string& groupSeparator) {
     SmartTestOutcome o;
     std::string error, model, serial;
     int64_t size = 0;
     if (!IdentifyAtaDrive(p, driveNumber, error, model, serial, size)) {
+        // A drive that does not answer ATA may be an NVMe drive.
+        NvmeIdentity nvme;
+        std::string nvmeError;
+        if (IdentifyNvmeDrive(p, driveNumber, nvmeError, nvme)) {
+            RunNvmeTest(p, driveNumber, FormatSize((endSector - startSector) * 512), groupSeparator, o);
+            return o;
+        }
         if (ReadScsiSerial(p, driveNumber, error, model, serial, size))
             o.resInfo = "SCSI Serial: " + serial;
         else
@@ -82,7 +142,7 @@ SmartTestOutcome RunSmartTest(platform::Platform& p, int32_t driveNumber, int64_
 
 std::vector<std::string> SmartTestReport(const SmartTestOutcome& o, const std::string& dateTime,
                                          const std::string& computer, const std::string& user,
-                                         const std::string& ip) {
+                                         const std::string& ip, const std::string& webAddress) {
     // As "Print Report" on an empty list: nothing to write.
     if (!o.tableShown) return {};
     SmartReportInput in;
@@ -95,6 +155,6 @@ std::vector<std::string> SmartTestReport(const SmartTestOutcome& o, const std::s
     for (int c = 0; c < 7; ++c) in.columns[c] = SmartColumnCaptions[c];
     for (const SmartRow& r : o.attributes)
         in.attributes.push_back({r.caption, r.state, r.current, r.worst, r.threshold, r.raw});
-    in.webAddress = MakerWebAddress;
+    in.webAddress = webAddress;
     return BuildSmartReport(in);
 }

@@ -136,7 +136,7 @@ TEST(SmartTestReport, ListsSummaryThenAttributesInTheirColumnOrder) {
                                  {"id": 14, "flags": 0, "current": 253, "worst": 252, "threshold": 0}])"));
     SmartTestOutcome o = RunOn(*m);
     ASSERT_TRUE(o.tableShown);
-    auto lines = SmartTestReport(o, "08.12.2026 17:00:00", "PC1", "anna", "10.0.0.7");
+    auto lines = SmartTestReport(o, "08.12.2026 17:00:00", "PC1", "anna", "10.0.0.7", "http://www.kaveno.de");
     const std::vector<std::string> want = {
         "Drive Test Report",
         "IDE Model: WDC WD800, Serial: WX123, Size = 1.00 MBytes ",
@@ -166,7 +166,7 @@ TEST(SmartTestReport, ListsSummaryThenAttributesInTheirColumnOrder) {
 
     // A run that showed no table has nothing to report.
     auto scsi = Drive(R"("scsi": {"text": "S"})");
-    EXPECT_TRUE(SmartTestReport(RunOn(*scsi), "d", "c", "u", "i").empty());
+    EXPECT_TRUE(SmartTestReport(RunOn(*scsi), "d", "c", "u", "i", "w").empty());
 }
 
 namespace {

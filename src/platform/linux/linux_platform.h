@@ -80,6 +80,9 @@ private:
     // smart.cpp: SMART and SCSI pass-through over SG_IO.
     bool SmartControl(OpenFile& f, uint32_t code, const void* in, uint32_t inSize, void* out,
                       uint32_t outSize, uint32_t* bytesReturned);
+    // nvme.cpp: the NVMe protocol query through libnvme.
+    bool NvmeControl(OpenFile& f, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                     uint32_t* bytesReturned);
 
     std::map<Handle, OpenFile> handles_;
     Handle nextHandle_ = 1;

@@ -90,6 +90,8 @@ bool SimPlatform::DeviceIoControl(Handle h, uint32_t code, const void* in, uint3
     case SMART_RCV_DRIVE_DATA:
     case IOCTL_SCSI_PASS_THROUGH:
         return SmartControl(*f, code, in, inSize, out, outSize, bytesReturned);
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        return NvmeControl(*f, in, inSize, out, outSize, bytesReturned);
     default:
         lastError_ = EINVAL;
         return false;

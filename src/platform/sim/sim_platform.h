@@ -121,6 +121,9 @@ private:
     // smart.cpp: SMART and SCSI pass-through.
     bool SmartControl(SimOpenFile& f, uint32_t code, const void* in, uint32_t inSize, void* out,
                       uint32_t outSize, uint32_t* bytesReturned);
+    // nvme.cpp: the NVMe protocol query.
+    bool NvmeControl(SimOpenFile& f, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                     uint32_t* bytesReturned);
 
     std::unique_ptr<Json> manifest_;
     std::string dir_;

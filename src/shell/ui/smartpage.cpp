@@ -129,6 +129,7 @@ void FillRows(QTreeWidget* list, const SmartTestOutcome& outcome) {
     for (const SmartRow& r : outcome.attributes) {
         auto* item = new QTreeWidgetItem(
             list, QStringList{Q(r.caption), Q(r.state), QString(), Q(r.current), Q(r.worst), Q(r.threshold), Q(r.raw)});
+        if (!r.bar) continue;
         auto* bar = new TGradientBar(list->viewport());
         bar->SetMinimum(0);
         bar->SetMaximum(r.barMaximum);
