@@ -65,6 +65,7 @@ public:
 private:
     bool UpdateImpl(const std::function<bool(Document&)>& change);
     std::string path_;
+    mutable bool refusedLogged_ = false;  // the line about a non-regular file is written once
 };
 
 }  // namespace platform::hive

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "drive/driveidentity.h"
+
 namespace platform { class Platform; }
 
 struct SurfaceRunCallbacks {
@@ -27,6 +29,9 @@ struct SurfaceRunResult {
     int64_t ErrorCount = 0;
     bool aborted = false;
     std::string openError;      // the system's text when the drive could not be opened
+    bool wrongDisk = false;     // not opened: the path now leads to another disk than expected
+    bool vanished = false;      // the drive went during the run; CurrentSector is where
+    std::string node;           // the device node or file the run read
 };
 
 class TSurfaceRun {
@@ -35,7 +40,9 @@ public:
 
     TSurfaceRun(platform::Platform& platform, SurfaceRunCallbacks callbacks);
 
-    SurfaceRunResult Run(const std::string& devicePath, const std::string& displayName, int64_t endSector);
+    // expected: the disk the caller probed; another one behind the path is not read.
+    SurfaceRunResult Run(const std::string& devicePath, const std::string& displayName, int64_t endSector,
+                         const DriveIdentity* expected = nullptr);
 
     // Refreshes the two time texts when Current is a multiple of RefreshInterval.
     void ShowTestTimes(int32_t refreshInterval, int64_t current, int64_t total);

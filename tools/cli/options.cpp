@@ -83,7 +83,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
             o.error = "surface takes one drive number, floppy drive or path";
         } else {
             o.target = words[1];
+            // Digits alone are always a drive number; a file named so is given as ./N.
+            const bool digits = o.target.find_first_not_of("0123456789") == std::string::npos;
             if (!ParseDriveNumber(o.target, o.driveNumber)) o.driveNumber = -1;
+            if (digits && o.driveNumber < 0) o.error = "'" + o.target + "' is no drive number";
         }
     } else {
         o.error = "unknown command '" + cmd + "'";

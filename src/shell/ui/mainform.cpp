@@ -259,10 +259,38 @@ void TMainForm::DrivesListViewDblClick() {
         ShowPage(0);
         return;
     }
+    if (!StillTheListedDisk(*record)) {
+        ListOutOfDate();
+        return;
+    }
     if (TestMode == 1)
         startsmarttestClick();
     else
         TntBitBtn1Click();
+}
+
+bool TMainForm::StillTheListedDisk(const TBigDriveInformation& record) {
+    const platform::Handle h = platform_.CreateFile(record.DevicePath, platform::GENERIC_READ,
+                                                    platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                                                    platform::OPEN_EXISTING, 0);
+    if (h == platform::InvalidHandle) return false;
+    const DriveIdentity now = QueryDriveIdentity(platform_, h);
+    platform_.CloseHandle(h);
+    return record.Identity.SameDisk(now);
+}
+
+void TMainForm::ListOutOfDate() {
+    dialogs_->MessageBox(this, QString::fromUtf8(ListOutOfDateText), QString::fromStdString(messages_.strSTitleERROR),
+                         Dialogs::Error);
+    LogProcessInfo(QString::fromUtf8(ListOutOfDateText));
+    ShowPage(0);
+    ui->DrivesListView->clear();
+    PumpMessages();
+    if (TestMode == 1)
+        ListDrivesForSmartTest();
+    else
+        ListDrivesForSectorTest();
+    PumpMessages();
 }
 
 void TMainForm::eMailSetting1Click() { ShowPage(1); }
@@ -313,7 +341,12 @@ void TMainForm::TntBitBtn1Click() {
     };
     cb.abortRequested = [this] { return AbortRequested; };
     TSurfaceRun run(platform_, std::move(cb));
-    SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector);
+    SurfaceRunResult result = run.Run(record->DevicePath, record->DisplayName, EndSector, &record->Identity);
+    if (result.wrongDisk) {
+        surfaceRunning_ = false;
+        ListOutOfDate();
+        return;
+    }
     if (!result.opened) {
         // Nothing was read and no report follows; say why instead of leaving the
         // page standing still.
@@ -425,7 +458,8 @@ void TMainForm::FillDriveList(bool smart) {
         dialogs_->MessageBox(this, QString::fromStdString(text), QString::fromStdString(caption),
                              Dialogs::Information);
     };
-    TDriveList list(platform_, *userSystem_, messages_, std::move(cb));
+    cb.resumeEntries = settings::ResumeEntriesFrom(platform_.GetRegistry(), cb.log);
+    TDriveList list(platform_, *userSystem_, DriveListTextsOf(messages_), std::move(cb));
     if (smart)
         list.ListDrivesForSmartTest();
     else

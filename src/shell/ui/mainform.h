@@ -33,6 +33,9 @@ class TMainForm : public QMainWindow {
 public:
     static constexpr int PageCount = 8;
     static constexpr const char* Caption = "Free KAVENO Scandor 1.1";
+    static constexpr const char* ListOutOfDateText =
+        "The drive list is out of date: the drive you picked is no longer the disk that was "
+        "listed. The list has been filled again; please pick the drive again.";
 
     // dialogs: the modal-dialog seam; nullptr means the real dialogs.
     explicit TMainForm(platform::Platform& platform, Dialogs* dialogs = nullptr,
@@ -115,6 +118,10 @@ private:
     void FillDriveList(bool smart);
     void WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result);
     void SendReport();
+    // The record's path still leads to the disk the fill probed.
+    bool StillTheListedDisk(const TBigDriveInformation& record);
+    // Says the list no longer matches the machine and fills it again.
+    void ListOutOfDate();
     // The record of the selected drive-list item, or nullptr.
     std::shared_ptr<TBigDriveInformation> SelectedRecord() const;
 
