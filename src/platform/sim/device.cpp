@@ -47,15 +47,19 @@ Handle SimPlatform::CreateFile(const std::string& path, uint32_t access, uint32_
     for (size_t i = 0; i < drives_.size(); ++i) {
         if (drives_[i].gone || drives_[i].path != path) continue;
         const Json& d = *drives_[i].desc;
+        if (drives_[i].opens == d.value("removeAfterOpens", int64_t{-1})) {
+            // Unplugged before this open: the path now leads to the drive after it.
+            Remove(i);
+            i = static_cast<size_t>(-1);
+            continue;
+        }
         if (d.contains("failOpen")) {
             lastError_ = d["failOpen"].get<uint32_t>();
             return InvalidHandle;
         }
         Handle h = nextHandle_++;
         handles_.emplace(h, SimOpenFile{i, 0, access});
-        // The handle just given out still reads this drive; the next open of the
-        // path finds the renumbered machine.
-        if (++drives_[i].opens == d.value("removeAfterOpens", int64_t{-1})) Remove(i);
+        ++drives_[i].opens;
         lastError_ = 0;
         return h;
     }

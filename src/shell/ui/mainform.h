@@ -118,7 +118,8 @@ private:
     void FillDriveList(bool smart);
     void WriteSurfaceReport(const TBigDriveInformation& record, const SurfaceRunResult& result);
     void SendReport();
-    // The record's path still leads to the disk the fill probed.
+    // The record's path still leads to the disk the fill probed (or to nothing
+    // that opens, which the test itself reports).
     bool StillTheListedDisk(const TBigDriveInformation& record);
     // Says the list no longer matches the machine and fills it again.
     void ListOutOfDate();
