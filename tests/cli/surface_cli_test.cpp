@@ -312,7 +312,9 @@ TEST_F(SurfaceCli, TargetsThatAreNeitherDisksNorFilesAreRefusedByName) {
             EXPECT_NE(r.err.find(c.target + " is " + c.kind + ", not a block device or an image file"),
                       std::string::npos) << r.err;
             EXPECT_EQ(r.err.find("Sector Error"), std::string::npos);
-            if (asJson) EXPECT_EQ(Parse(r)["exitCode"], 3);
+            if (asJson) {
+                EXPECT_EQ(Parse(r)["exitCode"], 3);
+            }
         }
     }
 }
