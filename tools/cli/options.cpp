@@ -113,8 +113,11 @@ Commands:
   surface N|PATH [--email]
                         The surface test of physical drive N, a floppy drive (A:,
                         B:) or an image file or device node given by its absolute
-                        path; prints the 19-line report. With --email the report
-                        is also sent with the saved e-mail settings, and the
+                        path (digits alone are always a drive number: give a
+                        file named so as ./N); anything but a block device or a
+                        regular file is refused. Names the device node it read on
+                        stderr, then prints the 19-line report. With --email
+                        the report is also sent with the saved e-mail settings, and the
                         delivery lines follow the report.
                         While stderr is a terminal, one progress line rewrites
                         itself there. Ctrl-C (or SIGTERM) stops the test after the
