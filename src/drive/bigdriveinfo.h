@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "drive/driveidentity.h"
 #include "platform/records.h"
 
 struct TBigDriveInformation {
@@ -21,6 +22,7 @@ struct TBigDriveInformation {
     alignas(8) platform::DRIVE_LAYOUT_INFORMATION Layout{};
     int64_t TotalBytes = 0;      // floppy: the probe's size; physical drive: 0
     int64_t ResumeSector = 0;
+    DriveIdentity Identity;      // the disk the probe read; a test opens only this disk
 };
 
 constexpr char KindFloppy = 'p';

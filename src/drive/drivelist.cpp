@@ -4,7 +4,6 @@
 #include "drive/harddrive.h"
 #include "drive/usersystem.h"
 #include "platform/platform.h"
-#include "shell/settings.h"
 #include "smart/smartapi.h"
 #include "smart/wmiquery.h"
 
@@ -30,9 +29,9 @@ std::shared_ptr<TBigDriveInformation> RecordFromProbe(const THardDrive& probe) {
 
 }  // namespace
 
-TDriveList::TDriveList(platform::Platform& platform, TUserSystem& userSystem, const MessageStrings& messages,
+TDriveList::TDriveList(platform::Platform& platform, TUserSystem& userSystem, DriveListTexts texts,
                        DriveListCallbacks callbacks)
-    : platform_(platform), userSystem_(userSystem), messages_(messages), cb_(std::move(callbacks)) {}
+    : platform_(platform), userSystem_(userSystem), texts_(std::move(texts)), cb_(std::move(callbacks)) {}
 
 std::vector<DriveListEntry> TDriveList::ListDrivesForSectorTest() { return Fill(false); }
 
@@ -52,7 +51,7 @@ std::vector<DriveListEntry> TDriveList::Fill(bool smart) {
     int counted = 0;
     const uint32_t mask = platform_.GetLogicalDrives();
 
-    log(messages_.strSSearchForFloppyDrives);
+    log(texts_.searchFloppyDrives);
     if (!smart && (mask & 3u) != 0) {
         for (int bit = 0; bit < 2; ++bit) {
             if ((mask & (1u << bit)) == 0) continue;
@@ -72,15 +71,16 @@ std::vector<DriveListEntry> TDriveList::Fill(bool smart) {
             e.record->DriveNumber = -1;
             e.record->Kind = KindFloppy;
             e.record->TotalBytes = probe.TotalBytes;
+            e.record->Identity = probe.Identity;
             const std::string caption = e.caption;
             Add(entries, std::move(e));
-            log(FormatName(messages_.strSaddFloppyDrives, caption));
+            log(FormatName(texts_.addFloppyDrive, caption));
         }
     }
 
-    log(messages_.SSearchForHardDrives);
+    log(texts_.searchHardDrives);
     if (mask <= 3u) {
-        log(messages_.strSNoHardDrives);
+        log(texts_.noHardDrives);
         return entries;
     }
 
@@ -108,21 +108,23 @@ std::vector<DriveListEntry> TDriveList::Fill(bool smart) {
         e.record->DriveNumber = n;
         e.record->Kind = KindPhysical;
         e.record->TotalBytes = 0;
+        e.record->Identity = probe.Identity;
         Add(entries, std::move(e));
-        log(FormatName(messages_.SAddHardDrives, wmiquery::GetDriveModel(platform_, n)));
+        log(FormatName(texts_.addHardDrive, wmiquery::GetDriveModel(platform_, n)));
     }
 
     AddResumeItems(entries);
-    if (counted == 0 && cb_.informationBox) cb_.informationBox(messages_.strSVISTA, messages_.strSVISTATitle);
+    if (counted == 0 && cb_.informationBox) cb_.informationBox(texts_.nothingListed, texts_.nothingListedCaption);
     if (cb_.pump) cb_.pump();
-    log(messages_.SInfoSelectDriveandContinue);
+    log(texts_.selectDriveAndContinue);
     return entries;
 }
 
 void TDriveList::AddResumeItems(std::vector<DriveListEntry>& entries) {
     std::vector<std::string> names;
     for (const auto& e : entries) names.push_back(e.record ? e.record->DisplayName : std::string());
-    for (const auto& match : settings::ReadResumePositions(platform_.GetRegistry(), names)) {
+    if (!cb_.resumeEntries) return;
+    for (const auto& match : cb_.resumeEntries(names)) {
         if (match.item < 0 || static_cast<size_t>(match.item) >= entries.size()) break;
         DriveListEntry resume;
         resume.imageIndex = ImageResume;

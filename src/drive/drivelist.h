@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "drive/bigdriveinfo.h"
-#include "shell/messages.h"
+#include "drive/resumeentry.h"
 
 namespace platform { class Platform; }
 class TUserSystem;
@@ -32,19 +32,30 @@ struct DriveListEntry {
     std::shared_ptr<TBigDriveInformation> record;
 };
 
+// The texts the fill logs and shows, in the caller's language. Each "%s" stands
+// for the drive's name.
+struct DriveListTexts {
+    std::string searchFloppyDrives, addFloppyDrive, searchHardDrives, noHardDrives, addHardDrive;
+    std::string selectDriveAndContinue;
+    std::string nothingListed, nothingListedCaption;  // the box when no drive was found
+};
+
 struct DriveListCallbacks {
     std::function<void(const std::string&)> log;   // one line of the log, then a pump
     std::function<void()> pump;                    // process pending events
     std::function<void(const DriveListEntry&)> add;
     // The box shown when the fill listed no drive: text, caption.
     std::function<void(const std::string&, const std::string&)> informationBox;
+    // The saved resume entries for the items listed so far (their DisplayNames, in
+    // list order); none when unset.
+    std::function<std::vector<ResumeEntry>(const std::vector<std::string>&)> resumeEntries;
 };
 
 class TDriveList {
 public:
     static constexpr int MaxPhysicalDrives = 25;
 
-    TDriveList(platform::Platform& platform, TUserSystem& userSystem, const MessageStrings& messages,
+    TDriveList(platform::Platform& platform, TUserSystem& userSystem, DriveListTexts texts,
                DriveListCallbacks callbacks);
 
     // Each returns the entries it added, in list order.
@@ -61,6 +72,6 @@ private:
 
     platform::Platform& platform_;
     TUserSystem& userSystem_;
-    const MessageStrings& messages_;
+    DriveListTexts texts_;
     DriveListCallbacks cb_;
 };

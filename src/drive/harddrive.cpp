@@ -7,11 +7,31 @@
 
 using namespace platform;
 
+DriveIdentity QueryDriveIdentity(Platform& platform, Handle h) {
+    DRIVE_IDENTITY raw{};
+    uint32_t returned = 0;
+    DriveIdentity id;
+    if (!platform.DeviceIoControl(h, IOCTL_STORAGE_GET_DRIVE_IDENTITY, nullptr, 0, &raw, sizeof raw, &returned) ||
+        returned < sizeof raw)
+        return id;
+    id.known = true;
+    id.deviceNumber = raw.DeviceNumber;
+    id.fileIndex = raw.FileIndex;
+    id.diskSequence = raw.DiskSequence;
+    raw.DeviceNode[sizeof raw.DeviceNode - 1] = '\0';
+    id.node = raw.DeviceNode;
+    return id;
+}
+
 THardDrive::THardDrive(Platform& platform, const std::string& devicePath)
     : DevicePath(devicePath), platform_(platform) {
     PartitionInfoValid = QueryPartitionInfo(devicePath);
     GeometryValid = QueryGeometry(devicePath);
     LayoutValid = QueryLayout(devicePath);
+    if (identityConflict_) {
+        PartitionInfoValid = GeometryValid = LayoutValid = 0;
+        Identity = DriveIdentity{};
+    }
     DeriveSize();
 }
 
@@ -23,6 +43,11 @@ int32_t THardDrive::Query(const std::string& devicePath, uint32_t code, void* fi
     Handle h = platform_.CreateFile(devicePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     OPEN_EXISTING, 0);
     if (h == InvalidHandle) return 0;
+    // Every open is checked: the probe's answers must all describe one disk.
+    const DriveIdentity id = QueryDriveIdentity(platform_, h);
+    if (!opened_) Identity = id;
+    else if (Identity.known != id.known || (id.known && !Identity.SameDisk(id))) identityConflict_ = true;
+    opened_ = true;
     uint32_t returned = 0;
     bool ok = platform_.DeviceIoControl(h, code, nullptr, 0, buffer.get(), size, &returned);
     if (ok) std::memcpy(field, buffer.get(), size);

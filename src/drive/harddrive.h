@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "drive/driveidentity.h"
 #include "platform/records.h"
 
 namespace platform { class Platform; }
@@ -33,10 +34,15 @@ public:
     int32_t GeometryValid = 0;
     alignas(8) platform::DRIVE_LAYOUT_INFORMATION Layout{};
     int32_t LayoutValid = 0;
+    // The disk the three answers came from. When the opens reached different
+    // disks (the numbering moved during the probe), every flag is cleared.
+    DriveIdentity Identity;
 
 private:
     int32_t Query(const std::string& devicePath, uint32_t code, void* field, uint32_t size);
     void DeriveSize();
 
     platform::Platform& platform_;
+    bool opened_ = false;
+    bool identityConflict_ = false;
 };

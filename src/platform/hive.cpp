@@ -1,4 +1,5 @@
 #include "platform/hive.h"
+#include "platform/filekind.h"
 #include "platform/text.h"
 
 #include <fcntl.h>
@@ -305,6 +306,16 @@ public:
         return false;
     }
 
+    bool ReadValues(std::vector<std::pair<std::string, RegValue>>& out) override {
+        out.clear();
+        auto doc = reg_.Load();
+        if (!doc) return false;
+        const Key* k = doc->FindKey(path_);
+        if (!k) return false;
+        for (const auto& v : k->values) out.emplace_back(v.name, v.value);
+        return true;
+    }
+
     bool WriteValue(const std::string& name, const RegValue& value) override {
         if (value.type > 0xFFFF) return false;
         return reg_.Update([&](Document& d) {
@@ -496,10 +507,20 @@ bool FileRegistry::Fail(std::string why) const {
 
 std::optional<Document> FileRegistry::Load() const {
     failure_.clear();
-    Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking: a FIFO put in the hive's place must not hold start-up.
+    Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         if (errno == ENOENT) return Document{};
         Fail(path_ + " cannot be read: " + std::strerror(errno));
+        return std::nullopt;
+    }
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0) return std::nullopt;
+    if (!S_ISREG(st.st_mode)) {
+        if (!refusedLogged_)
+            std::fprintf(stderr, "scandor: the settings file %s is %s, not a regular file; it is not read\n",
+                         PrintablePath(path_).c_str(), FileKindText(st.st_mode).c_str());
+        refusedLogged_ = true;
         return std::nullopt;
     }
     std::string text;

@@ -74,6 +74,7 @@ private:
     bool Fail(std::string why) const;
     std::string path_;
     mutable std::string failure_;
+    mutable bool refusedLogged_ = false;  // the line about a non-regular file is written once
 };
 
 }  // namespace platform::hive

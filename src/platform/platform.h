@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/records.h"
@@ -54,6 +55,13 @@ public:
     // False when the value is missing or the key cannot be read.
     virtual bool ReadValue(const std::string& name, RegValue& out) = 0;
     virtual bool WriteValue(const std::string& name, const RegValue& value) = 0;
+    // Every value of the key in one reading, in stored order (a name stored twice
+    // comes twice; the later one counts). False when the key cannot be read or
+    // the backend cannot list values; then single reads remain.
+    virtual bool ReadValues(std::vector<std::pair<std::string, RegValue>>& out) {
+        out.clear();
+        return false;
+    }
 };
 
 // HKEY_LOCAL_MACHINE. Paths are relative to it, with backslashes

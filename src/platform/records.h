@@ -30,6 +30,9 @@ constexpr uint32_t NVME_IDENTIFY_CNS_CONTROLLER = 1;
 constexpr uint32_t NVME_LOG_PAGE_HEALTH_INFO = 0x02;
 constexpr uint32_t NvmeIdentifySize = 4096;
 constexpr uint32_t NvmeHealthLogSize = 512;
+// Which disk stands behind a handle (DRIVE_IDENTITY). Drive numbers and device names
+// move when disks come and go; this answer does not pass to another disk.
+constexpr uint32_t IOCTL_STORAGE_GET_DRIVE_IDENTITY = 0x002D5F00;
 
 #pragma pack(push, 1)
 
@@ -187,6 +190,15 @@ static_assert(NvmeQueryHeadSize == 48);
 // Size of one SMART command output block: head, 512 data bytes, one spare byte.
 constexpr uint32_t SmartOutBlockSize = sizeof(SENDCMDOUTPARAMS_HEAD) + 512 + 1;
 static_assert(SmartOutBlockSize == 529);
+
+// A disk as the system knows it while it runs. A disk removed and added again
+// gets a new sequence number, so equal records mean the same disk.
+struct DRIVE_IDENTITY {
+    uint64_t DeviceNumber;  // block device: its device number; image file: its file system's
+    uint64_t FileIndex;     // image file: its inode number; block device: 0
+    uint64_t DiskSequence;  // the kernel's disk sequence number; 0 when it has none
+    char DeviceNode[256];   // what was opened (/dev/sdb, an image file), NUL-terminated
+};
 
 // DISK_GEOMETRY.MediaType values.
 constexpr uint32_t RemovableMedia = 11;

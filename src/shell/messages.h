@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "drive/drivelist.h"
+
 struct MessageStrings {
     std::string strSTitleERROR;
     std::string strSBADDisk;
@@ -16,3 +18,17 @@ struct MessageStrings {
     std::string SInfoSelectDriveandContinue;
     std::string StrCheckValues;
 };
+
+// The drive list's texts from the active language's messages.
+inline DriveListTexts DriveListTextsOf(const MessageStrings& m) {
+    DriveListTexts t;
+    t.searchFloppyDrives = m.strSSearchForFloppyDrives;
+    t.addFloppyDrive = m.strSaddFloppyDrives;
+    t.searchHardDrives = m.SSearchForHardDrives;
+    t.noHardDrives = m.strSNoHardDrives;
+    t.addHardDrive = m.SAddHardDrives;
+    t.selectDriveAndContinue = m.SInfoSelectDriveandContinue;
+    t.nothingListed = m.strSVISTA;
+    t.nothingListedCaption = m.strSVISTATitle;
+    return t;
+}

@@ -1,5 +1,7 @@
 #include "shell/settings.h"
 
+#include <algorithm>
+
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "shell/cp1252.h"
@@ -127,33 +129,73 @@ std::string SaveSettings(platform::Registry& registry, const EmailFields& fields
 }
 
 std::vector<ResumeMatch> ReadResumePositions(platform::Registry& registry,
-                                             const std::vector<std::string>& names) {
+                                             const std::vector<std::string>& names, int32_t* stored) {
     std::vector<ResumeMatch> matches;
+    if (stored) *stored = 0;
     auto key = OpenProgramKey(registry);
     if (!key) return matches;
     std::vector<std::string> listed;
     for (const auto& n : names) listed.push_back(cp1252::FromUtf8(n));
+    // The key is read once; a backend that cannot list its values is asked per name.
+    std::vector<std::pair<std::string, RegValue>> values;
+    const bool snapshot = key->ReadValues(values);
+    auto lookup = [&](const std::string& name, RegValue& out) {
+        if (!snapshot) return key->ReadValue(name, out);
+        for (auto it = values.rbegin(); it != values.rend(); ++it) {
+            if (platform::text::SameIgnoringCase(it->first, name)) {
+                out = it->second;
+                return true;
+            }
+        }
+        return false;
+    };
     int32_t count = 0;
-    RegValue probe;
-    if (key->ReadValue("NoHDDs", probe) && !ReadInteger(*key, "NoHDDs", count)) return matches;
-    for (int32_t n = 1; n <= count; ++n) {
-        auto again = registry.OpenKey(KeyPath, false);
-        if (!again) return matches;
+    RegValue v;
+    if (lookup("NoHDDs", v)) {
+        if (v.type != platform::REG_DWORD) return matches;
+        count = static_cast<int32_t>(v.dword);
+    }
+    if (stored) *stored = count;
+    // The stored count is not trusted: a huge or negative one must not loop on.
+    const int32_t limit = std::min(count, MaxResumeEntries);
+    std::optional<int32_t> sector;
+    bool sectorRead = false;
+    for (int32_t n = 1; n <= limit; ++n) {
+        RegValue entry;
         std::string name;
-        if (!ReadString(*again, ("HDD" + std::to_string(n)).c_str(), name)) return matches;
+        if (lookup("HDD" + std::to_string(n), entry)) {
+            if (entry.type != platform::REG_SZ) return matches;
+            name = entry.text;
+        }
         const std::string wanted = cp1252::FromUtf8(name);
         if (wanted.empty()) continue;
         for (size_t i = 0; i < listed.size(); ++i) {
             if (listed[i] != wanted) continue;
             matches.push_back({static_cast<int>(i), std::nullopt});
-            auto sub = registry.OpenKey(ResumeKeyPath, false);
-            int32_t sector = 0;
-            if (!sub || !ReadInteger(*sub, "actualSector", sector)) return matches;
-            matches.back().actualSector = sector;
+            if (!sectorRead) {
+                sectorRead = true;
+                int32_t value = 0;
+                auto sub = registry.OpenKey(ResumeKeyPath, false);
+                if (sub && ReadInteger(*sub, "actualSector", value)) sector = value;
+            }
+            if (!sector) return matches;
+            matches.back().actualSector = *sector;
             break;
         }
     }
     return matches;
+}
+
+std::function<std::vector<ResumeMatch>(const std::vector<std::string>&)> ResumeEntriesFrom(
+    platform::Registry& registry, std::function<void(const std::string&)> log) {
+    return [&registry, log = std::move(log)](const std::vector<std::string>& names) {
+        int32_t stored = 0;
+        auto matches = ReadResumePositions(registry, names, &stored);
+        if (stored > MaxResumeEntries && log)
+            log(std::to_string(stored) + " resume entries are stored; only the first " +
+                std::to_string(MaxResumeEntries) + " are read.");
+        return matches;
+    };
 }
 
 }  // namespace settings

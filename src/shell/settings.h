@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "drive/resumeentry.h"
 
 namespace platform { class Registry; }
 
@@ -54,14 +57,22 @@ std::optional<Field> UnstorableField(const EmailFields& fields);
 // sector. The drive list adds the entry before the sector is read, so when that
 // read fails the last match comes without a sector and the reading ends there:
 // the list keeps that entry without a record.
-struct ResumeMatch {
-    int item = 0;                            // index into the names given
-    std::optional<int64_t> actualSector;     // sign-extended 32-bit value
-};
+using ResumeMatch = ResumeEntry;
+
+// At most this many stored entries (HDD1 ..) are read, whatever NoHDDs says.
+constexpr int32_t MaxResumeEntries = 256;
 
 // names: the DisplayName of each listed item, in list order (UTF-8). A stored name
-// and a listed one match when their ANSI forms are equal byte for byte.
+// and a listed one match when their ANSI forms are equal byte for byte. stored, when
+// given, receives the count the key claims (NoHDDs), so a caller can say when
+// entries beyond MaxResumeEntries were left unread.
 std::vector<ResumeMatch> ReadResumePositions(platform::Registry& registry,
-                                             const std::vector<std::string>& names);
+                                             const std::vector<std::string>& names,
+                                             int32_t* stored = nullptr);
+
+// The drive list's source of resume entries: reads them from the registry once per
+// fill, and logs a line when more are stored than are read.
+std::function<std::vector<ResumeMatch>(const std::vector<std::string>&)> ResumeEntriesFrom(
+    platform::Registry& registry, std::function<void(const std::string&)> log);
 
 }  // namespace settings

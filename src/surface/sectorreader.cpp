@@ -1,5 +1,6 @@
 #include "surface/sectorreader.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 
@@ -10,11 +11,19 @@ namespace {
 constexpr size_t BufferAlignment = 4096;
 }  // namespace
 
-bool TSectorReader::Open(const std::string& devicePath) {
+bool TSectorReader::Open(const std::string& devicePath, const DriveIdentity* expected) {
     Close();
+    WrongDisk = false;
+    Identity = DriveIdentity{};
     Handle h = platform_.CreateFile(devicePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     OPEN_EXISTING, 0);
     if (h == InvalidHandle) return false;
+    Identity = QueryDriveIdentity(platform_, h);
+    if (expected && !expected->SameDisk(Identity)) {
+        platform_.CloseHandle(h);
+        WrongDisk = true;
+        return false;
+    }
     const uint32_t size = static_cast<uint32_t>(BytesPerSector) * SectorsPerRead;
     void* buffer = std::aligned_alloc(BufferAlignment, size);
     if (!buffer) {
@@ -45,9 +54,18 @@ int32_t TSectorReader::ReadSectorBlock(int64_t sector) {
     // The invalid-position value is also a valid low half; only with an error is
     // it a failure.
     if (position == INVALID_SET_FILE_POINTER && error != 0) return static_cast<int32_t>(error);
-    if (!platform_.ReadFile(DriveHandle, ReadBuffer, ReadBufferSize, &BytesRead)) result = 1;
+    if (!platform_.ReadFile(DriveHandle, ReadBuffer, ReadBufferSize, &BytesRead)) {
+        LastError = platform_.GetLastError();
+        result = 1;
+    }
     return result;
 }
+
+// The backends report errno values: "no such device (or address)" is a disk that
+// went away, as a disk cut below the block reads.
+bool TSectorReader::VanishedError(uint32_t error) { return error == ENXIO || error == ENODEV; }
+
+bool TSectorReader::DriveVanished() const { return VanishedError(LastError); }
 
 void TSectorReader::Close() {
     if (ReadBuffer) {

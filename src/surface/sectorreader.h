@@ -17,15 +17,24 @@ public:
     TSectorReader(const TSectorReader&) = delete;
     TSectorReader& operator=(const TSectorReader&) = delete;
 
-    // Opens the drive for reading only. False when the platform refuses; then
-    // nothing is allocated.
-    bool Open(const std::string& devicePath);
+    // Opens the drive for reading only. False when the platform refuses, or when
+    // expected is given and the handle reads another disk (WrongDisk); then
+    // nothing is allocated. The check is made on the handle the reads use.
+    bool Open(const std::string& devicePath, const DriveIdentity* expected = nullptr);
     // 0: the block starting at the sector was read (a short read at the end of the
     // device included); 1: the read failed; else the error of a failed positioning.
     int32_t ReadSectorBlock(int64_t sector);
     // Releases the buffer and the handle; harmless when nothing is open.
     void Close();
     bool IsOpen() const { return DriveHandle != platform::InvalidHandle; }
+    // The last failed read's error says the drive itself is gone (removed, detached,
+    // cut below the block), not that a block is bad.
+    bool DriveVanished() const;
+    static bool VanishedError(uint32_t error);
+
+    DriveIdentity Identity;         // the disk the open handle reads
+    bool WrongDisk = false;         // the last Open found another disk than expected
+    uint32_t LastError = 0;         // of the last failed read
 
     platform::Handle DriveHandle = platform::InvalidHandle;
     void* ReadBuffer = nullptr;

@@ -8,6 +8,15 @@
 #include "surface/readwindow.h"
 #include "surface/sectorreader.h"
 
+namespace {
+
+std::string TrimmedText(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+    return s;
+}
+
+}  // namespace
+
 TSurfaceRun::TSurfaceRun(platform::Platform& platform, SurfaceRunCallbacks callbacks)
     : platform_(platform), cb_(std::move(callbacks)) {}
 
@@ -39,11 +48,12 @@ void TSurfaceRun::ShowTestTimes(int32_t refreshInterval, int64_t current, int64_
 }
 
 SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::string& displayName,
-                                  int64_t endSector) {
+                                  int64_t endSector, const DriveIdentity* expected) {
     SurfaceRunResult result;
     TSectorReader reader(platform_);
-    if (!reader.Open(devicePath)) {
-        result.openError = platform_.SystemErrorText(platform_.GetLastError());
+    if (!reader.Open(devicePath, expected)) {
+        result.wrongDisk = reader.WrongDisk;
+        if (!result.wrongDisk) result.openError = platform_.SystemErrorText(platform_.GetLastError());
         return result;
     }
     result.opened = true;
@@ -51,6 +61,7 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
     window.Start(endSector);
     result.readMode = window.Describe();
     if (cb_.readMode) cb_.readMode(result.readMode);
+    result.node = reader.Identity.node;
 
     int64_t current = 0;
     StartTick = platform_.GetTickCount();
@@ -61,9 +72,19 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
         result.readTimes.Add(current, failed, block.micros);
         if (cb_.blockTimed) cb_.blockTimed(current, ClassOfRead(failed, block.micros), block.micros);
         if (failed) {
-            if (cb_.log) cb_.log("Sector Error @: " + std::to_string(current));
+            // A gone drive ends the run here, as an abort does: the blocks after it
+            // were not read, and one line says why instead of one per block.
+            const bool vanished = TSectorReader::VanishedError(block.error);
+            if (cb_.log)
+                cb_.log(vanished ? "Drive vanished at sector " + std::to_string(current) + ": " +
+                                       TrimmedText(platform_.SystemErrorText(block.error))
+                                 : "Sector Error @: " + std::to_string(current));
             ++result.ErrorCount;
             if (cb_.blockFailed) cb_.blockFailed(result.ErrorCount, current);
+            if (vanished) {
+                result.vanished = true;
+                break;
+            }
         }
         const int progress = Progress(current, endSector);
         if (cb_.progress) cb_.progress(progress);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "surface/readtimes.h"
+#include "drive/driveidentity.h"
 
 namespace platform { class Platform; }
 
@@ -33,6 +34,9 @@ struct SurfaceRunResult {
     std::string openError;      // the system's text when the drive could not be opened
     TReadTimes readTimes;       // every block attempted, by read time
     std::string readMode;       // "io_uring, 32 reads in flight", ...
+    bool wrongDisk = false;     // not opened: the path now leads to another disk than expected
+    bool vanished = false;      // the drive went during the run; CurrentSector is where
+    std::string node;           // the device node or file the run read
 };
 
 class TSurfaceRun {
@@ -43,7 +47,9 @@ public:
 
     TSurfaceRun(platform::Platform& platform, SurfaceRunCallbacks callbacks);
 
-    SurfaceRunResult Run(const std::string& devicePath, const std::string& displayName, int64_t endSector);
+    // expected: the disk the caller probed; another one behind the path is not read.
+    SurfaceRunResult Run(const std::string& devicePath, const std::string& displayName, int64_t endSector,
+                         const DriveIdentity* expected = nullptr);
 
     // Refreshes the two time texts when Current is a multiple of RefreshInterval.
     void ShowTestTimes(int32_t refreshInterval, int64_t current, int64_t total);

@@ -71,6 +71,7 @@ TEST_F(RealCli, LoopDeviceWithUnreadableBlocks) {
     EXPECT_EQ(r.code, 1) << r.err;
     json j = Parse(r);
     EXPECT_EQ(j["device"]["path"], loop.node());
+    EXPECT_EQ(j["device"]["node"], loop.node());
     EXPECT_EQ(j["endSector"], 16384);
     EXPECT_EQ(j["stopSector"], 16384);
     EXPECT_EQ(j["errorSectors"], json::array({2048, 6016, 6144}));
@@ -78,7 +79,7 @@ TEST_F(RealCli, LoopDeviceWithUnreadableBlocks) {
 
     r = RunCli({"surface", loop.node()}, "");
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Sector Error @: 2048\nSector Error @: 6016\nSector Error @: 6144\n");
+    EXPECT_EQ(r.err, "Sector Error @: 2048\nSector Error @: 6016\nSector Error @: 6144\nDevice node: " + loop.node() + "\n");
     // The report, then how the drive was read and one line per read-time class.
     ASSERT_EQ(r.Lines().size(), 19u + 8u);
     EXPECT_EQ(r.Lines()[15], ":(");

@@ -64,7 +64,8 @@ TEST_F(SurfaceCli, HealthyDrivePrintsTheNineteenLinesAndExitsZero) {
     const std::string m = Machine(json::array({Disk(0, 10 * Mib)}));
     CliResult r = RunCli({"surface", "0"}, m);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(r.err.empty()) << "no progress line when stderr is no terminal: " << r.err;
+    // No progress line when stderr is no terminal; only the node that was read.
+    EXPECT_EQ(r.err, "Device node: /dev/simdisk1\n");
     const std::vector<std::string> lines = r.Lines();
     ASSERT_EQ(lines.size(), 19u + ReadTimeLines) << r.out;
     EXPECT_EQ(lines[0], "Drive Test Report");
@@ -110,7 +111,7 @@ TEST_F(SurfaceCli, UnreadableBlocksAreCountedOnceEachAndExitOne) {
     const std::string m = Machine(json::array({disk}));
     CliResult r = RunCli({"surface", "2"}, m);
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Sector Error @: 2048\nSector Error @: 4992\n");
+    EXPECT_EQ(r.err, "Sector Error @: 2048\nSector Error @: 4992\nDevice node: /dev/simdisk1\n");
     const std::vector<std::string> lines = r.Lines();
     ASSERT_EQ(lines.size(), 19u + ReadTimeLines);
     EXPECT_EQ(lines[4], "Drives Real Name: SimDisk 2 6.00 MBytes ");
@@ -295,3 +296,88 @@ TEST_F(SurfaceCli, QueueDepthMustBeANumberFromOneTo256) {
 }
 
 }  // namespace
+
+// "surface 99999" once went to the relative file ./99999 while "smart 99999" said
+// it is no drive number.
+TEST_F(SurfaceCli, DigitsAloneAreAlwaysADriveNumber) {
+    const std::string m = Machine(json::array({Disk(0, 4 * Mib)}));
+    for (const char* target : {"99999", "0000012345"}) {
+        CliResult r = RunCli({"surface", target}, m);
+        EXPECT_EQ(r.code, 2) << target << ": " << r.err;
+        EXPECT_NE(r.err.find(std::string("'") + target + "' is no drive number"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+// A drive cut away mid-scan once read as a short drive: exit 0 and ":-)".
+TEST_F(SurfaceCli, ADriveThatVanishesMidScanStopsThereAndExitsOne) {
+    json disk = Disk(0, 4 * Mib);
+    disk["vanishAfterReads"] = 8;
+    const std::string m = Machine(json::array({disk}));
+    CliResult r = RunCli({"surface", "0"}, m);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("Drive vanished at sector 1024: No such device or address\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Sector Error"), std::string::npos) << "one line, not one per remaining block";
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 19u) << r.out;
+    EXPECT_EQ(lines[12], "Test stops @ sector: 1024");
+    EXPECT_EQ(lines[14], "Sector Read Errors: 1");
+    EXPECT_EQ(lines[15], ":(");
+    r = RunCli({"--json", "surface", "0"}, m);
+    EXPECT_EQ(r.code, 1);
+    json j = Parse(r);
+    EXPECT_EQ(j["stopSector"], 1024);
+    EXPECT_EQ(j["errorCount"], 1);
+    EXPECT_EQ(j["errorSectors"], json::array({1024}));
+    EXPECT_EQ(j["blocksRead"], 9);
+    EXPECT_EQ(j["vanished"], true);
+    EXPECT_EQ(j["aborted"], false);
+    EXPECT_EQ(j["exitCode"], 1);
+}
+
+// Drive 0 goes right after the probe: number 0 then leads to the next disk, which
+// must not be read in its place.
+TEST_F(SurfaceCli, TheRunReadsOnlyTheDiskItProbedAndNamesItsNode) {
+    json first = Disk(0, 4 * Mib);
+    first["node"] = "/dev/sdq";
+    json second = Disk(1, 8 * Mib);
+    CliResult r = RunCli({"--json", "surface", "0"}, Machine(json::array({first, second})));
+    EXPECT_EQ(r.code, 0) << r.err;
+    json j = Parse(r);
+    EXPECT_EQ(j["device"]["node"], "/dev/sdq");
+    EXPECT_NE(r.err.find("Device node: /dev/sdq\n"), std::string::npos) << r.err;
+    r = RunCli({"surface", "1"}, Machine(json::array({first, second})));
+    EXPECT_NE(r.err.find("Device node: /dev/simdisk2\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.Lines().size(), 19u) << "the node line stays out of the report";
+
+    first["removeAfterOpens"] = 3;  // the probe's three opens
+    const std::string moving = Machine(json::array({first, second}));
+    r = RunCli({"surface", "0"}, moving);
+    EXPECT_EQ(r.code, 3) << r.out << r.err;
+    EXPECT_TRUE(r.out.empty()) << "no report of another disk";
+    EXPECT_NE(r.err.find("\\\\.\\PhysicalDrive0 leads to another disk than the one probed"), std::string::npos)
+        << r.err;
+}
+
+// A FIFO once held the open for good (even SIGTERM did not end it); a directory
+// was scanned as a 4 KiB drive with a bad block.
+TEST_F(SurfaceCli, TargetsThatAreNeitherDisksNorFilesAreRefusedByName) {
+    const std::string fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case { std::string target, kind; };
+    for (const Case& c : {Case{fifo, "a FIFO"}, Case{dir_.path(), "a directory"}, Case{"/dev/null", "a character device"}}) {
+        for (bool asJson : {false, true}) {
+            std::vector<std::string> args = {"surface", c.target};
+            if (asJson) args.insert(args.begin(), "--json");
+            CliProcess p(args, "");
+            CliResult r = p.Finish(10000);
+            EXPECT_EQ(r.code, 3) << c.target << ": " << r.err;
+            EXPECT_NE(r.err.find(c.target + " is " + c.kind + ", not a block device or an image file"),
+                      std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("Sector Error"), std::string::npos);
+            if (asJson) {
+                EXPECT_EQ(Parse(r)["exitCode"], 3);
+            }
+        }
+    }
+}

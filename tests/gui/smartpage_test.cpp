@@ -63,6 +63,7 @@ void Select(Window& w, int32_t driveNumber, int64_t bytes = 1073741824) {
     record->DevicePath = "\\\\.\\PhysicalDrive" + std::to_string(driveNumber);
     record->DriveNumber = driveNumber;
     record->PartitionInfo.PartitionLength = bytes;
+    record->Identity = testsupport::IdentityOf(*w.machine, record->DevicePath);
     auto* list = w.Find<QListWidget>("DrivesListView");
     auto* item = new QListWidgetItem(QStringLiteral("SIM DISK"), list);
     AttachRecord(item, record);

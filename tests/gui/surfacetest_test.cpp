@@ -31,6 +31,7 @@ DriveRecord AddDrive(Window& w, int64_t startingOffset, int64_t partitionLength,
     record->PartitionInfo.StartingOffset = startingOffset;
     record->PartitionInfo.PartitionLength = partitionLength;
     record->TotalBytes = totalBytes;
+    record->Identity = testsupport::IdentityOf(*w.machine, record->DevicePath);
     auto* list = w.Find<QListWidget>("DrivesListView");
     auto* item = new QListWidgetItem(QString::fromStdString(record->DisplayName), list);
     AttachRecord(item, record);
@@ -77,11 +78,12 @@ TEST(DriveListDoubleClick, RangesFromTheRecordAndTheEmptyRangeBox) {
 TEST(DriveListDoubleClick, WithoutSelectionNothingHappens) {
     Window w(Manifest(4096));
     AddDrive(w, 0, 1048576);
+    const size_t opens = w.machine->Opens().size();
     w.Find<QListWidget>("DrivesListView")->clearSelection();
     w.form->ShowPage(0);
     w.form->DrivesListViewDblClick();
     EXPECT_EQ(w.CurrentPage(), 0);
-    EXPECT_TRUE(w.machine->Opens().empty());
+    EXPECT_EQ(w.machine->Opens().size(), opens);
 }
 
 TEST(SurfaceTestWindow, RunShowsErrorsTimesAndEndsOnTheReportPage) {
@@ -222,4 +224,35 @@ TEST(SurfaceTestWindow, ADriveThatCannotBeOpenedSaysSoAndWritesNoReport) {
     EXPECT_EQ(w.Find<QPlainTextEdit>("Report")->toPlainText(), "Drive Test Report");
     EXPECT_TRUE(w.Log().endsWith("Cannot open \\\\.\\PhysicalDrive0: Permission denied")) << w.Log().toStdString();
     EXPECT_TRUE(w.machine->Reads().empty());
+}
+
+// A disk removed between the fill and the double click moves the drives after it
+// down one number; the item's path then leads to another disk, which was read and
+// reported under the picked drive's name.
+TEST(DriveListDoubleClick, AListOutOfDateIsSaidAndFilledAgainInsteadOfReadingAnotherDisk) {
+    Window w(R"({"drives": [
+        {"path": "\\\\.\\PhysicalDrive0", "size": 4194304, "wmi": {"Model": "FIRST DISK", "InterfaceType": "IDE"}},
+        {"path": "\\\\.\\PhysicalDrive1", "size": 8388608, "wmi": {"Model": "SECOND DISK", "InterfaceType": "USB"}}]})");
+    w.Click("sectortestbutton");
+    auto* list = w.Find<QListWidget>("DrivesListView");
+    ASSERT_EQ(list->count(), 2);
+    list->setCurrentItem(list->item(0));
+    ASSERT_TRUE(list->item(0)->text().startsWith("FIRST DISK"));
+    ASSERT_TRUE(w.machine->RemoveDrive("\\\\.\\PhysicalDrive0"));
+    w.form->DrivesListViewDblClick();
+    EXPECT_TRUE(w.machine->Reads().empty()) << "another disk was read for the one picked";
+    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(w.dialogs.boxes[0].text, QString::fromUtf8(TMainForm::ListOutOfDateText));
+    EXPECT_EQ(w.dialogs.boxes[0].icon, Dialogs::Error);
+    EXPECT_EQ(w.CurrentPage(), 0);
+    ASSERT_EQ(list->count(), 1) << "the list was not filled again";
+    EXPECT_TRUE(list->item(0)->text().startsWith("SECOND DISK")) << list->item(0)->text().toStdString();
+    EXPECT_TRUE(w.Log().contains(QString::fromUtf8(TMainForm::ListOutOfDateText)));
+
+    // Picked again from the new list, the disk is read under its new number.
+    list->setCurrentItem(list->item(0));
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(w.machine->Reads().size(), size_t(8388608 / 65536));
+    EXPECT_EQ(w.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(w.CurrentPage(), 3);
 }

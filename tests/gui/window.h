@@ -10,11 +10,23 @@
 #include <string>
 #include <vector>
 
+#include "drive/harddrive.h"
+#include "platform/platform.h"
 #include "shell/ui/dialogs.h"
 #include "shell/ui/mainform.h"
 #include "support/sim.h"
 
 namespace testsupport {
+
+// The disk behind a drive path now, as the list fill records it.
+inline DriveIdentity IdentityOf(platform::Platform& p, const std::string& path) {
+    const platform::Handle h = p.CreateFile(path, platform::GENERIC_READ, platform::FILE_SHARE_READ,
+                                            platform::OPEN_EXISTING, 0);
+    if (h == platform::InvalidHandle) return {};
+    const DriveIdentity id = QueryDriveIdentity(p, h);
+    p.CloseHandle(h);
+    return id;
+}
 
 class ScriptedDialogs : public Dialogs {
 public:

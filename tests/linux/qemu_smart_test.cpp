@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* Model = "SCANDOR TEST DISK";
+// 36 characters: more than the 16 of the SCSI INQUIRY field sysfs shows.
+const char* Model = "SCANDOR EMULATED AHCI TEST DISK 4096";
 const char* Serial = "SCN-0042";
 constexpr int64_t ImageBytes = 64LL << 20;
 
@@ -39,7 +40,7 @@ std::vector<std::string> Split(const std::string& line) {
 
 struct GuestRun {
     std::string log;
-    std::vector<std::string> identify, smart, scsi;
+    std::vector<std::string> identify, smart, scsi, wmi;
     std::vector<std::vector<std::string>> attrs;
     bool ended = false;
 };
@@ -122,6 +123,7 @@ protected:
             else if (f[0] == "SMART") run_->smart = f;
             else if (f[0] == "ATTR") run_->attrs.push_back(f);
             else if (f[0] == "SCSI") run_->scsi = f;
+            else if (f[0] == "WMI") run_->wmi = f;
             else if (f[0] == "PROBE-END") run_->ended = true;
         }
     }
@@ -191,4 +193,12 @@ TEST_F(QemuSmart, ScsiInquiryReadsTheSerialNumberPage) {
     ASSERT_EQ(run_->scsi.size(), 4u) << run_->log;
     EXPECT_EQ(run_->scsi[1], "1") << run_->scsi[3];
     EXPECT_EQ(run_->scsi[2], Serial);
+}
+
+// sysfs holds the 16-byte INQUIRY model ("SCANDOR EMULATED"); the drive lists
+// caption the drive with its whole IDENTIFY model. The guest runs no udev daemon.
+TEST_F(QemuSmart, TheWmiModelIsTheWholeIdentifyModel) {
+    ASSERT_EQ(run_->wmi.size(), 2u) << run_->log;
+    EXPECT_EQ(std::string(Model).size(), 36u);
+    EXPECT_EQ(run_->wmi[1], Model);
 }

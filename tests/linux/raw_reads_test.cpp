@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <future>
 #include <cstring>
 #include <set>
 #include <sstream>
@@ -12,6 +14,8 @@
 #include "devices.h"
 #include "platform/linux/linux_platform.h"
 #include "surface/sectorreader.h"
+#include "surface/surfacerun.h"
+#include "drive/harddrive.h"
 
 using namespace platform;
 using devtest::Shell;
@@ -226,4 +230,133 @@ TEST_F(RawReads, ShortReadBeforeTheEndReadsOn) {
     EXPECT_EQ(r.BytesRead, Block);
     EXPECT_EQ(r.ReadSectorBlock(size / 512 - 64), 0);  // the real end: short and good
     EXPECT_EQ(r.BytesRead, Block / 2);
+}
+
+// An image whose size is no multiple of 512: the last block's aligned re-read
+// once took the file's end for a failure ("Sector Error @: 1920").
+TEST_F(RawReads, AnImageOfOddSizeReadsItsTailWhole) {
+    const std::string image = dir_ / "odd.img";
+    const int64_t size = 1000001;
+    const auto bytes = devtest::Pattern(static_cast<size_t>(size), 7);
+    devtest::MakeImage(image, size);
+    devtest::WriteAt(image, 0, bytes);
+    TSectorReader r(platform_);
+    ASSERT_TRUE(r.Open(image));
+    const int flags = ::fcntl(platform_.DescriptorOf(r.DriveHandle), F_GETFL);
+    if (!(flags & O_DIRECT)) GTEST_SKIP() << "the file system of " << dir_.path() << " reads no file unbuffered";
+    ASSERT_EQ(r.ReadSectorBlock(1920), 0) << platform_.SystemErrorText(platform_.GetLastError());
+    ASSERT_EQ(r.BytesRead, static_cast<uint32_t>(size - 1920 * 512));
+    EXPECT_EQ(std::memcmp(r.ReadBuffer, bytes.data() + 1920 * 512, r.BytesRead), 0);
+    EXPECT_EQ(r.ReadSectorBlock(1920 + 128), 0);  // wholly past the end
+    EXPECT_EQ(r.BytesRead, 0u);
+}
+
+namespace {
+
+struct CutRun {
+    std::vector<std::string> log;
+    SurfaceRunResult result;
+};
+
+// A surface run that calls cut() once the given number of blocks were read.
+CutRun RunAndCut(Platform& p, const std::string& path, int64_t endSector, int afterBlocks,
+                 const std::function<void()>& cut) {
+    CutRun out;
+    int blocks = 0;
+    SurfaceRunCallbacks cb;
+    cb.log = [&](const std::string& l) { out.log.push_back(l); };
+    cb.progress = [&](int) {
+        if (++blocks == afterBlocks) cut();
+    };
+    out.result = TSurfaceRun(p, cb).Run(path, "DISK", endSector);
+    return out;
+}
+
+}  // namespace
+
+// A loop device cut to 0 bytes mid-scan once read as the end of the device: no
+// error, exit 0, three quarters unread.
+TEST_F(RawReads, ALoopDeviceCutToNothingMidScanStopsTheRunThere) {
+    REQUIRE_LOOP();
+    const std::string image = dir_ / "cut.img";
+    devtest::MakeImage(image, 4 * Mib);
+    devtest::LoopDevice loop(image);
+    REQUIRE_ATTACHED(loop);
+    const CutRun run = RunAndCut(platform_, loop.node(), 4 * Mib / 512, 2, [&] {
+        std::filesystem::resize_file(image, 0);
+        Shell("losetup -c " + loop.node());
+    });
+    ASSERT_TRUE(run.result.opened);
+    EXPECT_TRUE(run.result.vanished);
+    EXPECT_EQ(run.result.CurrentSector, 256);
+    EXPECT_EQ(run.result.ErrorCount, 1);
+    EXPECT_EQ(run.log, (std::vector<std::string>{"Drive vanished at sector 256: No such device or address"}));
+}
+
+TEST_F(RawReads, AnImageFileTruncatedMidScanStopsTheRunWhereItsDataEnds) {
+    const std::string image = dir_ / "shrinking.img";
+    devtest::MakeImage(image, 8 * Mib);
+    const CutRun run = RunAndCut(platform_, image, 8 * Mib / 512, 3,
+                                 [&] { std::filesystem::resize_file(image, 4 * Mib); });
+    ASSERT_TRUE(run.result.opened);
+    EXPECT_TRUE(run.result.vanished);
+    EXPECT_EQ(run.result.CurrentSector, 4 * Mib / 512);
+    EXPECT_EQ(run.result.ErrorCount, 1);
+    EXPECT_EQ(run.log, (std::vector<std::string>{"Drive vanished at sector 8192: No such device or address"}));
+}
+
+// A FIFO once held the open until a writer came; a directory was read as a drive.
+TEST_F(RawReads, OnlyBlockDevicesAndFilesAreOpenedAndNothingBlocksTheOpen) {
+    const std::string fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto opening = std::async(std::launch::async, [&] { return OpenDrive(platform_, fifo); });
+    if (opening.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Let the stuck open go, so the test ends.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        opening.wait();
+        if (writer >= 0) ::close(writer);
+        FAIL() << "opening a FIFO blocked";
+    }
+    EXPECT_EQ(opening.get(), InvalidHandle);
+    EXPECT_EQ(platform_.GetLastError(), static_cast<uint32_t>(ENOTBLK));
+    EXPECT_EQ(OpenDrive(platform_, dir_.path()), InvalidHandle);
+    EXPECT_EQ(platform_.GetLastError(), static_cast<uint32_t>(EISDIR));
+    EXPECT_EQ(OpenDrive(platform_, "/dev/null"), InvalidHandle);
+    EXPECT_EQ(platform_.GetLastError(), static_cast<uint32_t>(ENOTBLK));
+    const std::string image = dir_ / "plain.img";
+    devtest::MakeImage(image, Mib);
+    const Handle h = OpenDrive(platform_, image);
+    ASSERT_NE(h, InvalidHandle);
+    EXPECT_FALSE(::fcntl(platform_.DescriptorOf(h), F_GETFL) & O_NONBLOCK) << "reads must wait for the medium";
+    platform_.CloseHandle(h);
+}
+
+// A disk detached and attached again is another disk, even on the same node.
+TEST_F(RawReads, AHandleReadsOnlyTheDiskThatWasProbed) {
+    REQUIRE_LOOP();
+    const std::string image = dir_ / "seq.img";
+    devtest::MakeImage(image, Mib);
+    DriveIdentity before;
+    std::string node;
+    {
+        devtest::LoopDevice loop(image, "-r");
+        REQUIRE_ATTACHED(loop);
+        node = loop.node();
+        const THardDrive probe(platform_, node);
+        before = probe.Identity;
+        ASSERT_TRUE(before.known);
+        EXPECT_EQ(before.node, node);
+        TSectorReader same(platform_);
+        EXPECT_TRUE(same.Open(node, &before));
+    }
+    devtest::LoopDevice again(image, "-r");
+    REQUIRE_ATTACHED(again);
+    TSectorReader r(platform_);
+    EXPECT_FALSE(r.Open(node, &before)) << "a detached disk came back as the same one";
+    TSectorReader fresh(platform_);
+    const THardDrive probe(platform_, again.node());
+    ASSERT_TRUE(fresh.Open(again.node(), &probe.Identity));
+    if (again.node() == node) {
+        EXPECT_NE(probe.Identity.diskSequence, before.diskSequence);
+    }
 }

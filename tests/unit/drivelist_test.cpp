@@ -3,6 +3,7 @@
 #include "drive/drivelist.h"
 #include "drive/usersystem.h"
 #include "platform/platform.h"
+#include "shell/settings.h"
 #include "shell/translation.h"
 #include "support/sim.h"
 #include "support/tempdir.h"
@@ -33,7 +34,8 @@ struct Fill {
         cb.pump = [] {};
         cb.add = [this](const DriveListEntry& e) { added.push_back(e); };
         cb.informationBox = [this](const std::string& t, const std::string& c) { boxes.emplace_back(t, c); };
-        TDriveList list(*machine, system, messages, cb);
+        cb.resumeEntries = settings::ResumeEntriesFrom(machine->GetRegistry(), cb.log);
+        TDriveList list(*machine, system, DriveListTextsOf(messages), cb);
         return smart ? list.ListDrivesForSmartTest() : list.ListDrivesForSectorTest();
     }
     bool Opened(const std::string& path) const {

@@ -54,11 +54,33 @@ TEST(HardDrive, EachQueryOpensReadOnlyAndClosesInOrder) {
         EXPECT_EQ(o.share, FILE_SHARE_READ | FILE_SHARE_WRITE);
         EXPECT_EQ(o.creation, OPEN_EXISTING);
     }
-    ASSERT_EQ(m->Controls().size(), 3u);
-    EXPECT_EQ(m->Controls()[0].code, IOCTL_DISK_GET_PARTITION_INFO);
-    EXPECT_EQ(m->Controls()[1].code, IOCTL_DISK_GET_DRIVE_GEOMETRY);
-    EXPECT_EQ(m->Controls()[2].code, IOCTL_DISK_GET_DRIVE_LAYOUT);
+    // Each open first asks which disk it reached.
+    ASSERT_EQ(m->Controls().size(), 6u);
+    EXPECT_EQ(m->Controls()[0].code, IOCTL_STORAGE_GET_DRIVE_IDENTITY);
+    EXPECT_EQ(m->Controls()[1].code, IOCTL_DISK_GET_PARTITION_INFO);
+    EXPECT_EQ(m->Controls()[2].code, IOCTL_STORAGE_GET_DRIVE_IDENTITY);
+    EXPECT_EQ(m->Controls()[3].code, IOCTL_DISK_GET_DRIVE_GEOMETRY);
+    EXPECT_EQ(m->Controls()[4].code, IOCTL_STORAGE_GET_DRIVE_IDENTITY);
+    EXPECT_EQ(m->Controls()[5].code, IOCTL_DISK_GET_DRIVE_LAYOUT);
     EXPECT_EQ(m->OpenHandleCount(), 0u);
+}
+
+// Drive numbers move when a disk goes; a probe whose opens reached two disks
+// describes neither and is not valid.
+TEST(HardDrive, AProbeThatReachesTwoDisksIsInvalid) {
+    auto m = testsupport::Machine(R"({"drives": [
+        {"path": "\\\\.\\PhysicalDrive0", "size": 1048576, "removeAfterOpens": 1},
+        {"path": "\\\\.\\PhysicalDrive1", "size": 2097152}]})");
+    THardDrive d(*m, Disk);
+    EXPECT_FALSE(d.PartitionInfoValid);
+    EXPECT_FALSE(d.GeometryValid);
+    EXPECT_FALSE(d.LayoutValid);
+    EXPECT_FALSE(d.Identity.known);
+    EXPECT_EQ(d.TotalBytes, 0);
+    THardDrive now(*m, Disk);  // the renumbered machine, probed whole
+    EXPECT_TRUE(now.GeometryValid);
+    EXPECT_EQ(now.TotalBytes, 2097152);
+    EXPECT_EQ(now.Identity.diskSequence, 2u);
 }
 
 // The size derivation: which answer wins, and the literal 512 as divisor.

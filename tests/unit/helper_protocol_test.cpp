@@ -141,7 +141,8 @@ TEST(HelperProtocol, OnlyExactDrivePathsControlCodesAndSettingsNames) {
         EXPECT_FALSE(IsDrivePath(no)) << no;
 
     for (uint32_t code : {IOCTL_DISK_GET_PARTITION_INFO, IOCTL_DISK_GET_DRIVE_GEOMETRY, IOCTL_DISK_GET_DRIVE_LAYOUT,
-                          SMART_GET_VERSION, SMART_SEND_DRIVE_COMMAND, SMART_RCV_DRIVE_DATA, IOCTL_SCSI_PASS_THROUGH})
+                          SMART_GET_VERSION, SMART_SEND_DRIVE_COMMAND, SMART_RCV_DRIVE_DATA, IOCTL_SCSI_PASS_THROUGH,
+                          IOCTL_STORAGE_QUERY_PROPERTY, IOCTL_STORAGE_GET_DRIVE_IDENTITY})
         EXPECT_TRUE(IsAllowedControl(code));
     // Layout and attribute writes, the SCSI direct pass-through, volume locks.
     for (uint32_t code : {0x0007C010u, 0x0007C054u, 0x0004D014u, 0x00090018u, 0u})

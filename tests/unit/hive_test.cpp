@@ -388,3 +388,40 @@ TEST(HiveFormat, EveryFailureIsSaidInWords) {
     ASSERT_TRUE(fine.OpenKey(kKey, true));
     EXPECT_EQ(fine.LastFailure(), "");
 }
+
+// A FIFO in the hive's place once held start-up in open() for good: it is no
+// file, so the key cannot be opened, and one line says why.
+TEST(HiveFormat, AFifoInTheHivesPlaceIsUnreadableAtOnceWithALogLine) {
+    TempDir dir;
+    const std::string file = dir / "HKLM.reg";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    const std::string err = dir / "stderr.txt";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        hive::FileRegistry reg(file);
+        const bool opened = reg.OpenKey(kKey, true) != nullptr;
+        const bool loaded = reg.Load().has_value();
+        ::_exit(opened || loaded ? 1 : 0);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 100 && done == 0; ++i) {
+        done = ::waitpid(child, &status, WNOHANG);
+        if (done == 0) ::usleep(50000);
+    }
+    if (done == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "reading the settings hung on the FIFO";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a FIFO was read as a hive";
+    const std::string log = ReadFile(err);
+    EXPECT_EQ(log, "scandor: the settings file " + file + " is a FIFO, not a regular file; it is not read\n");
+    struct stat st{};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced";
+}

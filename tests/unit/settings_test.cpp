@@ -301,3 +301,82 @@ TEST(ResumeRead, AFailingReadEndsTheScanAndKeepsWhatWasFound) {
                     "\"actualSector\"=\"7\"\r\n");
     EXPECT_EQ(Resume(textSector, kListed), (std::vector<std::pair<int, std::optional<int64_t>>>{{3, std::nullopt}}));
 }
+
+namespace {
+
+// Counts every reading of the hive file that goes through the registry.
+class CountingRegistry final : public Registry {
+public:
+    explicit CountingRegistry(Registry& inner) : inner_(inner) {}
+    bool KeyExists(const std::string& path) override {
+        ++readings;
+        return inner_.KeyExists(path);
+    }
+    std::unique_ptr<RegistryKey> OpenKey(const std::string& path, bool create) override {
+        ++readings;
+        auto k = inner_.OpenKey(path, create);
+        if (!k) return nullptr;
+        return std::make_unique<Key>(std::move(k), readings);
+    }
+    int readings = 0;
+
+private:
+    class Key final : public RegistryKey {
+    public:
+        Key(std::unique_ptr<RegistryKey> k, int& readings) : k_(std::move(k)), readings_(readings) {}
+        bool ReadValue(const std::string& name, RegValue& out) override {
+            ++readings_;
+            return k_->ReadValue(name, out);
+        }
+        bool ReadValues(std::vector<std::pair<std::string, RegValue>>& out) override {
+            ++readings_;
+            return k_->ReadValues(out);
+        }
+        bool WriteValue(const std::string& name, const RegValue& value) override { return k_->WriteValue(name, value); }
+
+    private:
+        std::unique_ptr<RegistryKey> k_;
+        int& readings_;
+    };
+    Registry& inner_;
+};
+
+std::string ResumeHive(uint32_t count, int stored) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", count);
+    std::string text = kHeader + kKeyLine + "\"NoHDDs\"=dword:" + hex + "\r\n";
+    for (int n = 1; n <= stored; ++n) text += "\"HDD" + std::to_string(n) + "\"=\"spare\"\r\n";
+    return text + kSubLine + "\"actualSector\"=dword:00000007\r\n";
+}
+
+}  // namespace
+
+TEST(ResumeRead, TheLargestCountEndsAfterTheLimitAndSaysMoreAreStored) {
+    // 0x7fffffff once overflowed the loop counter and never ended.
+    Hive h(ResumeHive(0x7fffffffu, 3));
+    int32_t stored = 0;
+    const auto matches = settings::ReadResumePositions(h.reg, kListed, &stored);
+    EXPECT_EQ(stored, 0x7fffffff);
+    EXPECT_EQ(matches.size(), 3u);
+    std::vector<std::string> log;
+    auto reader = settings::ResumeEntriesFrom(h.reg, [&](const std::string& l) { log.push_back(l); });
+    EXPECT_EQ(reader(kListed).size(), 3u);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "2147483647 resume entries are stored; only the first 256 are read.");
+}
+
+TEST(ResumeRead, AtMost256EntriesAreReadAndTheHiveIsReadAConstantNumberOfTimes) {
+    Hive big(ResumeHive(300, 300));
+    CountingRegistry counted(big.reg);
+    const auto matches = settings::ReadResumePositions(counted, kListed);
+    EXPECT_EQ(matches.size(), static_cast<size_t>(settings::MaxResumeEntries));
+    // Reading per entry made this grow with the count (three readings each).
+    EXPECT_LE(counted.readings, 6);
+    Hive small(ResumeHive(2, 2));
+    CountingRegistry countedSmall(small.reg);
+    EXPECT_EQ(settings::ReadResumePositions(countedSmall, kListed).size(), 2u);
+    EXPECT_EQ(countedSmall.readings, counted.readings);
+    std::vector<std::string> log;
+    settings::ResumeEntriesFrom(small.reg, [&](const std::string& l) { log.push_back(l); })(kListed);
+    EXPECT_TRUE(log.empty()) << "no line while every stored entry is read";
+}

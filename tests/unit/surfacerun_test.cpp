@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "drive/format.h"
+#include "drive/harddrive.h"
 #include "platform/platform.h"
 #include "support/sim.h"
 #include "surface/surfacerun.h"
@@ -148,4 +149,44 @@ TEST(SurfaceRun, TrayHintAndEstimateFormulas) {
     EXPECT_EQ(TSurfaceRun::RemainingSeconds(1000, 1, 4), 2) << "1.5 rounds to the even 2";
     EXPECT_EQ(TSurfaceRun::RemainingSeconds(1000, 1, 6), 2) << "2.5 rounds to the even 2";
     EXPECT_EQ(TSurfaceRun::RemainingSeconds(-5, 0, 1000), -5) << "a clock that went back gives no crash";
+}
+
+// A drive that goes mid-run (unplugged, detached, cut to 0 bytes) once read as an
+// end of the device, or as one bad block after another.
+TEST(SurfaceRun, ADriveThatVanishesStopsTheRunThereWithOneLine) {
+    auto m = testsupport::Machine(Drive(1024 * 512, R"(, "vanishAfterReads": 3)"));
+    Recorder r;
+    auto res = TSurfaceRun(*m, r.Callbacks()).Run("\\\\.\\PhysicalDrive0", "DISK", 1024);
+    ASSERT_TRUE(res.opened);
+    EXPECT_TRUE(res.vanished);
+    EXPECT_FALSE(res.aborted);
+    EXPECT_EQ(res.CurrentSector, 384);
+    EXPECT_EQ(res.ErrorCount, 1);
+    EXPECT_EQ(r.failedSectors, (std::vector<int64_t>{384}));
+    EXPECT_EQ(r.log, (std::vector<std::string>{"Drive vanished at sector 384: No such device or address"}));
+    EXPECT_EQ(m->Reads().size(), 4u) << "nothing is read after the drive went";
+    EXPECT_EQ(m->OpenHandleCount(), 0u);
+}
+
+TEST(SurfaceRun, APathThatNowLeadsToAnotherDiskIsNotRead) {
+    auto m = testsupport::Machine(R"({"drives": [
+        {"path": "\\\\.\\PhysicalDrive0", "size": 1048576},
+        {"path": "\\\\.\\PhysicalDrive1", "size": 1048576}]})");
+    const THardDrive first(*m, "\\\\.\\PhysicalDrive0");
+    const THardDrive second(*m, "\\\\.\\PhysicalDrive1");
+    ASSERT_TRUE(first.Identity.known);
+    ASSERT_FALSE(first.Identity.SameDisk(second.Identity));
+    ASSERT_TRUE(m->RemoveDrive("\\\\.\\PhysicalDrive0"));  // drive 1 is now number 0
+    Recorder r;
+    TSurfaceRun run(*m, r.Callbacks());
+    auto moved = run.Run("\\\\.\\PhysicalDrive0", "DISK", 2048, &first.Identity);
+    EXPECT_FALSE(moved.opened);
+    EXPECT_TRUE(moved.wrongDisk);
+    EXPECT_TRUE(m->Reads().empty());
+    // Under its new number the second disk is read, and the run names its node.
+    auto same = run.Run("\\\\.\\PhysicalDrive0", "DISK", 2048, &second.Identity);
+    EXPECT_TRUE(same.opened);
+    EXPECT_FALSE(same.wrongDisk);
+    EXPECT_EQ(same.node, "/dev/simdisk2");
+    EXPECT_EQ(m->OpenHandleCount(), 0u);
 }

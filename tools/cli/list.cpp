@@ -6,6 +6,7 @@
 #include "drive/drivelist.h"
 #include "drive/usersystem.h"
 #include "platform/platform.h"
+#include "shell/settings.h"
 #include "smart/wmiquery.h"
 
 namespace cli {
@@ -28,7 +29,8 @@ int ListCommand(platform::Platform& p, const Options& o) {
         while (!box.empty() && std::isspace(static_cast<unsigned char>(box.back()))) box.pop_back();
         notes.push_back(box);
     };
-    TDriveList list(p, userSystem, messages, std::move(cb));
+    cb.resumeEntries = settings::ResumeEntriesFrom(p.GetRegistry(), cb.log);
+    TDriveList list(p, userSystem, DriveListTextsOf(messages), std::move(cb));
     const std::vector<DriveListEntry> entries = o.smartList ? list.ListDrivesForSmartTest() : list.ListDrivesForSectorTest();
 
     nlohmann::ordered_json drives = nlohmann::ordered_json::array();

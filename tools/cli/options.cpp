@@ -99,7 +99,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
             o.error = "surface takes one drive number, floppy drive or path";
         } else {
             o.target = words[1];
+            // Digits alone are always a drive number; a file named so is given as ./N.
+            const bool digits = o.target.find_first_not_of("0123456789") == std::string::npos;
             if (!ParseDriveNumber(o.target, o.driveNumber)) o.driveNumber = -1;
+            if (digits && o.driveNumber < 0) o.error = "'" + o.target + "' is no drive number";
         }
     } else {
         o.error = "unknown command '" + cmd + "'";
@@ -127,9 +130,12 @@ Commands:
   surface N|PATH [--email] [--queue-depth N]
                         The surface test of physical drive N, a floppy drive (A:,
                         B:) or an image file or device node given by its absolute
-                        path; prints the 19-line report, then the blocks by read
-                        time and the first 20 slow blocks. With --email the report
-                        is also sent with the saved e-mail settings, and the
+                        path (digits alone are always a drive number: give a
+                        file named so as ./N); anything but a block device or a
+                        regular file is refused. Names the device node it read on
+                        stderr, then prints the 19-line report, then the blocks by
+                        read time and the first 20 slow blocks. With --email the
+                        report is also sent with the saved e-mail settings, and the
                         delivery lines follow the report. --queue-depth sets the
                         reads kept in flight (1 to 256, default 32).
                         While stderr is a terminal, one progress line rewrites

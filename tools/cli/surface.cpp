@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include "drive/harddrive.h"
 #include "drive/hostinfo.h"
 #include "platform/drivepath.h"
+#include "platform/filekind.h"
 #include "platform/platform.h"
 #include "shell/settings.h"
 #include "smart/wmiquery.h"
@@ -31,6 +33,7 @@ struct SurfaceTarget {
     int driveNumber = -1;
     int64_t startSector = 0;
     int64_t endSector = 0;
+    DriveIdentity identity;   // the disk probed; the run reads only this one
 };
 
 const char* KindName(char kind) { return kind == KindFloppy ? "floppy" : "physical"; }
@@ -134,6 +137,13 @@ int ResolveTarget(platform::Platform& p, const Options& o, const MessageStrings&
         t.path = o.target;
         // The Linux backend opens absolute paths only.
         if (t.path[0] != '/' && t.path[0] != '\\') t.path = std::filesystem::absolute(t.path).string();
+        // Named here; the backend refuses it too, on the descriptor it opens.
+        struct stat st{};
+        if (t.path[0] == '/' && ::stat(t.path.c_str(), &st) == 0 && !S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
+            error = platform::PrintablePath(t.path) + " is " + platform::FileKindText(st.st_mode) +
+                    ", not a block device or an image file";
+            return ExitUnreadable;
+        }
     }
 
     THardDrive probe(p, t.path);
@@ -141,6 +151,7 @@ int ResolveTarget(platform::Platform& p, const Options& o, const MessageStrings&
         error = "cannot open " + t.path + ": " + OpenErrorText(p, t.path);
         return ExitUnreadable;
     }
+    t.identity = probe.Identity;
     if (t.kind == KindFloppy) {
         t.startSector = 0;
         t.endSector = probe.TotalBytes / 512;
@@ -238,9 +249,13 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
     if (o.queueDepth > 0) run.QueueDepth = static_cast<uint32_t>(o.queueDepth);
     progress.Start();
     SetSignalPhase(SignalPhase::Scan);
-    const SurfaceRunResult result = run.Run(t.path, t.displayName, t.endSector);
+    const SurfaceRunResult result = run.Run(t.path, t.displayName, t.endSector, &t.identity);
     SetSignalPhase(SignalPhase::Exit);
     progress.Finish();
+    if (result.wrongDisk)
+        return Fail(o, "surface", ExitUnreadable,
+                    t.path + " leads to another disk than the one probed (drives were added or removed); "
+                             "nothing was read");
     if (!result.opened)
         return Fail(o, "surface", ExitUnreadable, "cannot open " + t.path + ": " + OpenErrorText(p, t.path));
 
@@ -248,16 +263,20 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
                                                      result.CurrentSector, result.ErrorCount);
     const std::vector<std::string> report = BuildSurfaceReport(in);
 
-    // The aborted block was read too.
-    const int64_t blocksRead = result.CurrentSector / SectorsPerRead + (result.aborted ? 1 : 0);
+    // The aborted block was read too, and the one that found the drive gone.
+    const int64_t blocksRead = result.CurrentSector / SectorsPerRead + (result.aborted || result.vanished ? 1 : 0);
     int code = ExitHealthy;
-    if (blocksRead > 0 && result.ErrorCount >= blocksRead)
+    if (result.vanished)
+        code = ExitProblems;  // a drive that went is a problem found, whatever was read before
+    else if (blocksRead > 0 && result.ErrorCount >= blocksRead)
         code = ExitUnreadable;
     else if (result.ErrorCount > 0)
         code = ExitProblems;
     else if (result.aborted)
         code = ExitInterrupted;
 
+    // Which node the number led to, on stderr, so stdout keeps the report alone.
+    std::cerr << "Device node: " << platform::PrintablePath(result.node) << std::endl;
     if (!o.json) PrintLines(report);
     std::vector<std::string> mailLines;
     if (o.email) {
@@ -269,6 +288,7 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
         nlohmann::ordered_json doc = {
             {"command", "surface"},
             {"device", {{"path", t.path},
+                        {"node", result.node},
                         {"name", t.displayName},
                         {"kind", KindName(t.kind)},
                         {"number", t.driveNumber >= 0 ? nlohmann::ordered_json(t.driveNumber) : nlohmann::ordered_json()}}},
@@ -283,6 +303,7 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
             {"readTimes", ReadTimesJson(result.readTimes)},
             {"slowBlocks", SlowBlocksJson(result.readTimes)},
             {"slowBlocksTruncated", result.readTimes.SlowTruncated()},
+            {"vanished", result.vanished},
             {"dateTime", in.dateTime},
             {"computer", in.computerName},
             {"user", in.userName},

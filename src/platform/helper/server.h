@@ -16,7 +16,8 @@ inline constexpr const char* ResumeKey = "SOFTWARE\\KAVENO_Scandor\\nameofHdd";
 
 // True for \\.\PhysicalDriveN (N < 1000) and \\.\A: / \\.\B:, exactly.
 bool IsDrivePath(const std::string& path);
-// The device controls the program sends: disk queries, SMART, SCSI pass-through.
+// The device controls the program sends: disk queries, drive identity, SMART, SCSI
+// pass-through, the NVMe protocol query.
 bool IsAllowedControl(uint32_t code);
 // The six values the program stores.
 bool IsSettingsValue(const std::string& name);

@@ -43,6 +43,7 @@ bool LinuxPlatform::DeviceIoControl(Handle h, uint32_t code, const void* in, uin
     case IOCTL_DISK_GET_PARTITION_INFO:
     case IOCTL_DISK_GET_DRIVE_GEOMETRY:
     case IOCTL_DISK_GET_DRIVE_LAYOUT:
+    case IOCTL_STORAGE_GET_DRIVE_IDENTITY:
         return DiskControl(*f, code, out, outSize, bytesReturned);
     case SMART_GET_VERSION:
     case SMART_SEND_DRIVE_COMMAND:

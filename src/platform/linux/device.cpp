@@ -77,15 +77,25 @@ Handle LinuxPlatform::CreateFile(const std::string& path, uint32_t, uint32_t, ui
     // Unbuffered, so a read reaches the medium and a cached copy cannot hide a bad
     // sector. File systems that refuse O_DIRECT get a buffered descriptor; ReadFile
     // then drops the range from the cache around each read.
-    f.fd = ::open(node->c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
+    // Non-blocking, so a FIFO or a device that waits for a peer cannot hold the
+    // open; what is not a disk or an image file is refused before any read.
+    f.fd = ::open(node->c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT | O_NONBLOCK);
     f.direct = f.fd >= 0;
-    if (f.fd < 0 && errno == EINVAL) f.fd = ::open(node->c_str(), O_RDONLY | O_CLOEXEC);
+    if (f.fd < 0 && errno == EINVAL) f.fd = ::open(node->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (f.fd < 0) {
         lastError_ = static_cast<uint32_t>(errno);
         return InvalidHandle;
     }
     struct stat st{};
-    if (::fstat(f.fd, &st) == 0) f.blockDevice = S_ISBLK(st.st_mode);
+    if (::fstat(f.fd, &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : ENOTBLK;
+        ::close(f.fd);
+        lastError_ = static_cast<uint32_t>(error);
+        return InvalidHandle;
+    }
+    f.blockDevice = S_ISBLK(st.st_mode);
+    if (int flags = ::fcntl(f.fd, F_GETFL); flags >= 0) ::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (!DeviceSize(f.fd, f.blockDevice, f.sizeAtOpen)) f.sizeAtOpen = 0;
     if (f.blockDevice) {
         int ssz = 0;
         if (::ioctl(f.fd, BLKSSZGET, &ssz) == 0 && ssz >= 512) f.sectorSize = static_cast<uint32_t>(ssz);
@@ -157,6 +167,7 @@ bool LinuxPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* by
     if (!f->direct) ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
     size_t got = 0;
     int error = 0;
+    bool retried = false;
     while (got < size) {
         const int64_t off = pos + static_cast<int64_t>(got);
         const size_t want = size - got;
@@ -201,13 +212,24 @@ bool LinuxPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* by
             error = errno;
             break;
         }
-        if (n > 0 && usable == 0) {
-            // Data that stops before the offset asked for: not the end, not a read.
-            error = EIO;
-            break;
+        if (usable == 0) {
+            // No data at this offset: the end of the device, unless it lies below
+            // the size measured at open. Then the device was cut or removed.
+            if (off >= f->sizeAtOpen) break;
+            int64_t now = 0;
+            if (retried || !DeviceSize(f->fd, f->blockDevice, now) || now == 0) {
+                error = ENXIO;
+                break;
+            }
+            retried = true;  // one more try: a second empty read means it is gone
+            continue;
         }
-        if (usable == 0) break;  // the end of the device
         got += usable;
+    }
+    if (error && error != ENXIO && error != ENODEV) {
+        // A failed read of a disk that has since gone is that disk going.
+        int64_t now = 0;
+        if (!DeviceSize(f->fd, f->blockDevice, now) || now == 0) error = ENXIO;
     }
     if (!f->direct) ::posix_fadvise(f->fd, pos, size, POSIX_FADV_DONTNEED);
     if (error) {
@@ -258,6 +280,29 @@ private:
 
 bool LinuxPlatform::DiskControl(OpenFile& f, uint32_t code, void* out, uint32_t outSize,
                                 uint32_t* bytesReturned) {
+    if (code == IOCTL_STORAGE_GET_DRIVE_IDENTITY) {
+        // Read from this descriptor, so the answer is about what this handle reads.
+        struct stat st{};
+        if (!out || outSize < sizeof(DRIVE_IDENTITY)) {
+            lastError_ = EINVAL;
+            return false;
+        }
+        if (::fstat(f.fd, &st) != 0) {
+            lastError_ = static_cast<uint32_t>(errno);
+            return false;
+        }
+        DRIVE_IDENTITY id{};
+        id.DeviceNumber = f.blockDevice ? st.st_rdev : st.st_dev;
+        id.FileIndex = f.blockDevice ? 0 : st.st_ino;
+        uint64_t seq = 0;
+        // Kernels before 5.15 have no sequence numbers; the device number remains.
+        if (f.blockDevice && ::ioctl(f.fd, BLKGETDISKSEQ, &seq) == 0) id.DiskSequence = seq;
+        std::strncpy(id.DeviceNode, f.node.c_str(), sizeof id.DeviceNode - 1);
+        std::memcpy(out, &id, sizeof id);
+        if (bytesReturned) *bytesReturned = sizeof id;
+        lastError_ = 0;
+        return true;
+    }
     int64_t size = 0;
     if (!DeviceSize(f.fd, f.blockDevice, size)) {
         lastError_ = static_cast<uint32_t>(errno);

@@ -19,6 +19,7 @@ struct OpenFile {
     uint32_t sectorSize = 512;  // logical block size: the unit of unbuffered reads
     int64_t position = 0;   // byte offset for the next ReadFile
     std::shared_ptr<OverlappedReads> overlapped;  // once bound to overlapped reads
+    int64_t sizeAtOpen = 0; // reads that find no data below this mean the device went
 };
 
 class LinuxPlatform final : public Platform {

@@ -1,11 +1,18 @@
 // SMART and SCSI pass-through controls over SG_IO. The descriptor is the read-only
 // one CreateFile opened: SG_IO asks for CAP_SYS_RAWIO, not for write access.
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/linux/linux_platform.h"
@@ -236,6 +243,51 @@ bool LinuxPlatform::SmartControl(OpenFile& f, uint32_t code, const void* in, uin
     std::memcpy(o, &spt, sizeof spt);
     if (bytesReturned) *bytesReturned = spt.DataBufferOffset + a.transferred;
     return true;
+}
+
+// The IDENTIFY model of the drive behind a node, or empty when it does not answer
+// ATA. Remembered per disk (device number and sequence), since every drive-list
+// query asks for every disk's model.
+std::string AtaIdentifyModel(const std::string& node) {
+    const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st{};
+    uint64_t seq = 0;
+    if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
+        ::close(fd);
+        return {};
+    }
+    (void)::ioctl(fd, BLKGETDISKSEQ, &seq);
+    const std::string key = std::to_string(st.st_rdev) + ":" + std::to_string(seq);
+    static std::mutex lock;
+    static std::map<std::string, std::string> known;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        if (auto it = known.find(key); it != known.end()) {
+            ::close(fd);
+            return it->second;
+        }
+    }
+    uint8_t id[512] = {};
+    const AtaResult r = RunAta(fd, IdentifyRegs(0xEC), id);
+    ::close(fd);
+    std::string model;
+    if (r.outcome.kind == SatOutcome::Done) {
+        // Words 27-46, two characters per word, high byte first.
+        for (size_t i = 54; i < 94; i += 2) {
+            model += static_cast<char>(id[i + 1]);
+            model += static_cast<char>(id[i]);
+        }
+        while (!model.empty() && static_cast<unsigned char>(model.back()) <= 0x20) model.pop_back();
+        size_t start = 0;
+        while (start < model.size() && static_cast<unsigned char>(model[start]) <= 0x20) ++start;
+        model.erase(0, start);
+        for (char& c : model)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+    }
+    std::lock_guard<std::mutex> g(lock);
+    known[key] = model;
+    return model;
 }
 
 }  // namespace platform::linuxbe

@@ -58,8 +58,7 @@ UdevFacts Udev(const std::string& name) {
     };
     f.bus = prop("ID_BUS");
     f.serial = prop("ID_SERIAL_SHORT");
-    f.model = prop("ID_MODEL");
-    for (char& c : f.model) if (c == '_') c = ' ';
+    f.model = Trimmed(DecodeUdevEscapes(prop("ID_MODEL_ENC")));
     return f;
 }
 
@@ -102,9 +101,12 @@ WmiObject DiskDrive(const fs::path& sysBlock, const std::string& name, uint32_t 
     if (loop) {
         model = "Virtual Disk " + ReadText(dev / "loop" / "backing_file");
     } else {
-        model = ReadText(dev / "device" / "model");
-        if (model.empty()) model = ReadText(dev / "device" / "name");  // MMC/SD cards
+        // sysfs holds the 16-byte SCSI INQUIRY field, which cuts ATA models short:
+        // the drive's own answer first, then udev's full text.
+        if (real && (name.rfind("sd", 0) == 0 || name.rfind("hd", 0) == 0)) model = AtaIdentifyModel("/dev/" + name);
         if (model.empty()) model = udevFacts.model;
+        if (model.empty()) model = ReadText(dev / "device" / "model");
+        if (model.empty()) model = ReadText(dev / "device" / "name");  // MMC/SD cards
         // Paravirtual disks have no model of their own; name them as their drivers do.
         if (model.empty() && name.rfind("vd", 0) == 0) model = "VirtIO Disk Device";
         if (model.empty() && name.rfind("xvd", 0) == 0) model = "Xen Virtual Disk";
@@ -148,6 +150,28 @@ WmiObject DiskDrive(const fs::path& sysBlock, const std::string& name, uint32_t 
 }
 
 }  // namespace
+
+std::string DecodeUdevEscapes(const std::string& text) {
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' && hex(text[i + 2]) >= 0 &&
+            hex(text[i + 3]) >= 0) {
+            const int byte = hex(text[i + 2]) * 16 + hex(text[i + 3]);
+            // A control character has no place in a model name.
+            out += byte < 0x20 || byte == 0x7f ? '?' : static_cast<char>(byte);
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 
 std::vector<WmiObject> DiskDriveObjects(const std::string& sysBlock) {
     std::vector<WmiObject> out;

@@ -16,4 +16,11 @@ std::vector<WmiObject> DiskDriveObjects(const std::string& sysBlock = "/sys/bloc
 WmiQueryResult AnswerWql(const std::string& nameSpace, const std::string& wql,
                          const std::string& sysBlock = "/sys/block");
 
+// The model a drive gives in its ATA IDENTIFY answer (words 27-46), trimmed; empty
+// when the node is no block device or does not answer ATA.
+std::string AtaIdentifyModel(const std::string& node);
+
+// udev's \xNN escapes (ID_MODEL_ENC) decoded; other text as it stands.
+std::string DecodeUdevEscapes(const std::string& text);
+
 }  // namespace platform::linuxbe

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/drivepath.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
@@ -20,7 +21,9 @@ SimPlatform::SimPlatform(const Json& manifest, std::string dir)
         for (const Json& d : m.at("drives")) {
             if (!d.is_object() || !d.contains("path") || !d["path"].is_string())
                 throw std::runtime_error("machine manifest: every drive needs a \"path\"");
-            drives_.push_back({d["path"].get<std::string>(), std::make_shared<const Json>(d)});
+            SimDrive drive{d["path"].get<std::string>(), std::make_shared<const Json>(d)};
+            drive.diskSeq = d.contains("diskSeq") ? d["diskSeq"].get<uint64_t>() : drives_.size() + 1;
+            drives_.push_back(std::move(drive));
         }
     }
 }
@@ -61,6 +64,25 @@ std::string SimPlatform::Resolve(const std::string& relative) const {
     return dir_ + "/" + relative;
 }
 
+bool SimPlatform::RemoveDrive(const std::string& path) {
+    for (size_t i = 0; i < drives_.size(); ++i) {
+        if (drives_[i].gone || drives_[i].path != path) continue;
+        Remove(i);
+        return true;
+    }
+    return false;
+}
+
+void SimPlatform::Remove(size_t drive) {
+    drives_[drive].gone = true;
+    const auto removed = PhysicalDriveNumber(drives_[drive].path);
+    if (!removed) return;
+    for (SimDrive& d : drives_) {
+        const auto n = PhysicalDriveNumber(d.path);
+        if (!d.gone && n && *n > *removed) d.path = "\\\\.\\PhysicalDrive" + std::to_string(*n - 1);
+    }
+}
+
 SimOpenFile* SimPlatform::Find(Handle h) {
     auto it = handles_.find(h);
     return it == handles_.end() ? nullptr : &it->second;
@@ -84,6 +106,7 @@ bool SimPlatform::DeviceIoControl(Handle h, uint32_t code, const void* in, uint3
     case IOCTL_DISK_GET_PARTITION_INFO:
     case IOCTL_DISK_GET_DRIVE_GEOMETRY:
     case IOCTL_DISK_GET_DRIVE_LAYOUT:
+    case IOCTL_STORAGE_GET_DRIVE_IDENTITY:
         return DiskControl(*f, code, out, outSize, bytesReturned);
     case SMART_GET_VERSION:
     case SMART_SEND_DRIVE_COMMAND:
@@ -119,6 +142,7 @@ uint32_t SimPlatform::GetLogicalDrives() {
     if (m.contains("logicalDrives")) return m["logicalDrives"].get<uint32_t>();
     uint32_t mask = 1u << 2;  // C:
     for (const auto& d : drives_) {
+        if (d.gone) continue;
         if (d.path == "\\\\.\\A:") mask |= 1u;
         if (d.path == "\\\\.\\B:") mask |= 2u;
     }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -44,14 +45,21 @@ Handle SimPlatform::CreateFile(const std::string& path, uint32_t access, uint32_
         return InvalidHandle;
     }
     for (size_t i = 0; i < drives_.size(); ++i) {
-        if (drives_[i].path != path) continue;
+        if (drives_[i].gone || drives_[i].path != path) continue;
         const Json& d = *drives_[i].desc;
+        if (drives_[i].opens == d.value("removeAfterOpens", int64_t{-1})) {
+            // Unplugged before this open: the path now leads to the drive after it.
+            Remove(i);
+            i = static_cast<size_t>(-1);
+            continue;
+        }
         if (d.contains("failOpen")) {
             lastError_ = d["failOpen"].get<uint32_t>();
             return InvalidHandle;
         }
         Handle h = nextHandle_++;
         handles_.emplace(h, SimOpenFile{i, 0, access});
+        ++drives_[i].opens;
         lastError_ = 0;
         return h;
     }
@@ -88,11 +96,18 @@ bool SimPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* byte
         lastError_ = EBADF;
         return false;
     }
-    const Json& d = *DriveOf(*f).desc;
+    SimDrive& drive = drives_[f->drive];
+    const Json& d = *drive.desc;
     const Json& m = *manifest_;
     if (m.contains("clock")) tick_ += m["clock"].value("msPerRead", 0u);
     const int64_t pos = f->position;
     reads_.push_back(pos);
+    if (!drive.gone && ++drive.reads > d.value("vanishAfterReads", INT64_MAX)) Remove(f->drive);
+    if (drive.gone) {
+        // What the Linux backend reports for a disk that went during the run.
+        lastError_ = ENXIO;
+        return false;
+    }
 
     const std::string image = d.contains("image") ? Resolve(d["image"].get<std::string>()) : "";
     const int64_t driveSize = DriveSize(d, image);
@@ -152,6 +167,15 @@ bool SimPlatform::DiskControl(SimOpenFile& f, uint32_t code, void* out, uint32_t
         lastError_ = 0;
         return true;
     };
+    if (drive.gone) return fail(ENXIO);
+    if (code == IOCTL_STORAGE_GET_DRIVE_IDENTITY) {
+        DRIVE_IDENTITY id{};
+        id.DeviceNumber = d.value("deviceNumber", uint64_t{0x10000} + drive.diskSeq);
+        id.DiskSequence = drive.diskSeq;
+        const std::string node = d.value("node", image.empty() ? "/dev/simdisk" + std::to_string(drive.diskSeq) : image);
+        std::strncpy(id.DeviceNode, node.c_str(), sizeof id.DeviceNode - 1);
+        return answer(&id, sizeof id);
+    }
     const char* key = code == IOCTL_DISK_GET_PARTITION_INFO   ? "partitionInfo"
                       : code == IOCTL_DISK_GET_DRIVE_GEOMETRY ? "geometry"
                                                               : "layout";

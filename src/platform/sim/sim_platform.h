@@ -15,6 +15,9 @@ using Json = nlohmann::json;
 struct SimDrive {
     std::string path;                   // "\\.\PhysicalDrive0", "\\.\A:"
     std::shared_ptr<const Json> desc;   // the drive's manifest entry
+    uint64_t diskSeq = 0;               // never reused, as the kernel's disk sequence
+    bool gone = false;                  // removed: opens fail, open handles read nothing
+    int64_t opens = 0, reads = 0;
 };
 
 struct SimOpenFile {
@@ -92,6 +95,10 @@ public:
     size_t CancelledReads() const { return cancelled_; }
     // Overlapped reads queued so far.
     size_t SubmittedReads() const { return submitted_; }
+    // Unplugs a drive: its handles fail as a vanished disk's do, and the physical
+    // drives numbered above it move down by one, as on a real machine. False when
+    // no drive has the path.
+    bool RemoveDrive(const std::string& path);
 
 private:
     // overlapped.cpp: a device that serves queued reads one after the other on
@@ -114,6 +121,7 @@ private:
     size_t submitted_ = 0;
 
     SimOpenFile* Find(Handle h);
+    void Remove(size_t drive);
     const SimDrive& DriveOf(const SimOpenFile& f) const { return drives_[f.drive]; }
     // device.cpp: the disk queries and reads.
     bool DiskControl(SimOpenFile& f, uint32_t code, void* out, uint32_t outSize,

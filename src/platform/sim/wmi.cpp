@@ -85,7 +85,7 @@ WmiQueryResult SimPlatform::WmiExecQuery(const std::string& nameSpace, const std
     std::vector<WmiObject> objects;
     for (const SimDrive& d : drives_) {
         auto n = PhysicalDriveNumber(d.path);
-        if (!n || !d.desc->contains("wmi")) continue;
+        if (d.gone || !n || !d.desc->contains("wmi")) continue;
         WmiObject base;
         base.properties.push_back(Property("Name", "\\\\.\\PHYSICALDRIVE" + std::to_string(*n)));
         base.properties.push_back(Property("Index", Json{{"cim", CIM_UINT32}, {"value", *n}}));

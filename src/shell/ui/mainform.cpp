@@ -319,10 +319,39 @@ void TMainForm::DrivesListViewDblClick() {
         ShowPage(0);
         return;
     }
+    if (!StillTheListedDisk(*record)) {
+        ListOutOfDate();
+        return;
+    }
     if (TestMode == 1)
         startsmarttestClick();
     else
         TntBitBtn1Click();
+}
+
+bool TMainForm::StillTheListedDisk(const TBigDriveInformation& record) {
+    const platform::Handle h = platform_.CreateFile(record.DevicePath, platform::GENERIC_READ,
+                                                    platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                                                    platform::OPEN_EXISTING, 0);
+    // A drive that cannot be opened reads nothing; the test says why.
+    if (h == platform::InvalidHandle) return true;
+    const DriveIdentity now = QueryDriveIdentity(platform_, h);
+    platform_.CloseHandle(h);
+    return record.Identity.SameDisk(now);
+}
+
+void TMainForm::ListOutOfDate() {
+    dialogs_->MessageBox(this, QString::fromUtf8(ListOutOfDateText), QString::fromStdString(messages_.strSTitleERROR),
+                         Dialogs::Error);
+    LogProcessInfo(QString::fromUtf8(ListOutOfDateText));
+    ShowPage(0);
+    ui->DrivesListView->clear();
+    PumpMessages();
+    if (TestMode == 1)
+        ListDrivesForSmartTest();
+    else
+        ListDrivesForSectorTest();
+    PumpMessages();
 }
 
 void TMainForm::eMailSetting1Click() { ShowPage(1); }
@@ -388,8 +417,15 @@ void TMainForm::TntBitBtn1Click() {
     cb.readMode = [this](const std::string& how) { LogProcessInfo(QString::fromStdString("Reading: " + how)); };
     cb.blockTimed = [this](int64_t sector, ReadClass c, uint32_t us) { blockMap_->Block(sector, c, us); };
     TSurfaceRun run(platform_, std::move(cb));
-    SurfaceRunResult result = run.Run(drive.DevicePath, drive.DisplayName, runEnd);
+    SurfaceRunResult result = run.Run(drive.DevicePath, drive.DisplayName, runEnd, &drive.Identity);
     blockMap_->Finish();
+    if (result.wrongDisk) {
+        blockMap_->hide();
+        surfaceRunning_ = false;
+        SetTestMenusEnabled(true);
+        ListOutOfDate();
+        return;
+    }
     if (!result.opened) {
         blockMap_->hide();
         // Nothing was read and no report follows; say why instead of leaving the
@@ -513,7 +549,8 @@ void TMainForm::FillDriveList(bool smart) {
         dialogs_->MessageBox(this, QString::fromStdString(text), QString::fromStdString(caption),
                              Dialogs::Information);
     };
-    TDriveList list(platform_, *userSystem_, messages_, std::move(cb));
+    cb.resumeEntries = settings::ResumeEntriesFrom(platform_.GetRegistry(), cb.log);
+    TDriveList list(platform_, *userSystem_, DriveListTextsOf(messages_), std::move(cb));
     if (smart)
         list.ListDrivesForSmartTest();
     else

@@ -36,6 +36,9 @@ public:
     static constexpr const char* Caption = "Free KAVENO Scandor 1.1";
     // The application title the program starts with.
     static constexpr const char* ApplicationTitle = "KAVENO Scandor";
+    static constexpr const char* ListOutOfDateText =
+        "The drive list is out of date: the drive you picked is no longer the disk that was "
+        "listed. The list has been filled again; please pick the drive again.";
 
     // dialogs: the modal-dialog seam; nullptr means the real dialogs.
     explicit TMainForm(platform::Platform& platform, Dialogs* dialogs = nullptr,
@@ -128,6 +131,11 @@ private:
     // The menu items that would leave a running test or start another one.
     void SetTestMenusEnabled(bool enabled);
     void SendReport();
+    // The record's path still leads to the disk the fill probed (or to nothing
+    // that opens, which the test itself reports).
+    bool StillTheListedDisk(const TBigDriveInformation& record);
+    // Says the list no longer matches the machine and fills it again.
+    void ListOutOfDate();
     // The record of the selected drive-list item, or nullptr.
     std::shared_ptr<TBigDriveInformation> SelectedRecord() const;
 

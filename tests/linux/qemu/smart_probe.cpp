@@ -5,6 +5,7 @@
 
 #include "platform/linux/linux_platform.h"
 #include "smart/smartapi.h"
+#include "smart/wmiquery.h"
 
 int main(int argc, char** argv) {
     const int drive = argc > 1 ? std::stoi(argv[1]) : 0;
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
 
     ok = ReadScsiSerial(p, drive, err, model, serial, size);
     std::printf("SCSI|%d|%s|%s\n", ok ? 1 : 0, serial.c_str(), err.c_str());
+    // Win32_DiskDrive.Model, as both drive lists caption the drive.
+    std::printf("WMI|%s\n", wmiquery::GetDriveModel(p, drive).c_str());
     std::printf("PROBE-END\n");
     std::fflush(stdout);
     return 0;
