@@ -42,7 +42,7 @@ bool IsAllowedControl(uint32_t code) {
     case SMART_SEND_DRIVE_COMMAND:
     case SMART_RCV_DRIVE_DATA:
     case IOCTL_SCSI_PASS_THROUGH:
-    case IOCTL_STORAGE_QUERY_PROPERTY:       // NVMe Identify / Get Log Page, allow-listed again below
+    case IOCTL_STORAGE_QUERY_PROPERTY:       // NVMe Identify / Get Log Page; the backend allow-lists those
     case IOCTL_STORAGE_GET_DRIVE_IDENTITY:
         return true;
     default:
