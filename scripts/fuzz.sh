@@ -39,6 +39,12 @@ if [ "$compile" = 1 ]; then
   cmake --build "$build" --parallel 2 --target scandor_fuzz_all
 fi
 
+# The targets' scratch folders, and any a stopped target left behind.
+case "$build" in /*) TMPDIR="$build/fuzz-tmp" ;; *) TMPDIR="$PWD/$build/fuzz-tmp" ;; esac
+export TMPDIR
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
+
 failed=()
 for t in "${targets[@]}"; do
   bin="$build/tests/fuzz/scandor_${t}_fuzz"

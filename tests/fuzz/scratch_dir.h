@@ -1,4 +1,5 @@
-// A folder of the fuzz process's own under /tmp, removed when the process ends.
+// A folder of the fuzz process's own under $TMPDIR (else /tmp), removed when the
+// process ends normally; libFuzzer leaves it behind when it stops on a finding.
 #pragma once
 
 #include <cstdlib>
@@ -11,8 +12,9 @@
 inline const std::string& ScratchDir() {
     // Never destroyed: the exit handler that removes the folder still needs the name.
     static const std::string& dir = *[] {
-        char tmpl[] = "/tmp/scandor-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(tmpl);
+        const char* tmp = std::getenv("TMPDIR");
+        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/scandor-fuzz-XXXXXX";
+        const char* made = ::mkdtemp(tmpl.data());
         FUZZ_CHECK(made != nullptr);
         return new std::string(made);
     }();
