@@ -71,6 +71,16 @@ std::string PlainText(const WmiValue& v, size_t i, int cimType) {
     }
 }
 
+// A real given as text; the standard library's own errors would slip past callers
+// that expect an unconvertible value to fail with std::runtime_error.
+double RealOf(const std::string& t) {
+    try {
+        return std::stod(t);
+    } catch (const std::exception&) {
+        throw std::runtime_error("\"" + t + "\" is not a number");
+    }
+}
+
 template <class F>
 std::string Joined(const WmiValue& v, F element) {
     const size_t n = Count(v);
@@ -101,7 +111,7 @@ std::string WmiValueText(const platform::WmiProperty& p) {
     case platform::CIM_REAL32:
     case platform::CIM_REAL64:
         return Joined(v, [&](size_t i) {
-            if (v.kind != WmiValue::Real) return RealText(std::stod(PlainText(v, i, p.cimType)), 15);
+            if (v.kind != WmiValue::Real) return RealText(RealOf(PlainText(v, i, p.cimType)), 15);
             return PlainText(v, i, p.cimType);
         });
     case platform::CIM_STRING:

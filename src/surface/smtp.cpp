@@ -146,6 +146,19 @@ std::string CheckedHeloName(const SmtpSettings& settings) {
 
 }  // namespace
 
+ReplyLine AddReplyLine(SmtpReply& reply, const std::string& line) {
+    const bool digits = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                        std::isdigit(static_cast<unsigned char>(line[1])) &&
+                        std::isdigit(static_cast<unsigned char>(line[2]));
+    const char sep = line.size() > 3 ? line[3] : ' ';
+    if (!digits || (sep != ' ' && sep != '-')) return ReplyLine::Malformed;
+    const int code = std::stoi(line.substr(0, 3));
+    if (!reply.lines.empty() && code != reply.code) return ReplyLine::Malformed;
+    reply.code = code;
+    reply.lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
+    return sep == ' ' ? ReplyLine::Last : ReplyLine::More;
+}
+
 std::string SmtpReply::Text() const {
     std::string out = std::to_string(code);
     for (const auto& line : lines) {
@@ -287,20 +300,9 @@ SmtpReply SmtpClient::ReadReply() {
         total += line.size();
         if (total > MaxReplyBytes) Fail("The server's reply is too long", true);
 
-        const bool digits = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                            std::isdigit(static_cast<unsigned char>(line[1])) &&
-                            std::isdigit(static_cast<unsigned char>(line[2]));
-        const char sep = line.size() > 3 ? line[3] : ' ';
-        if (!digits || (sep != ' ' && sep != '-')) {
-            Fail("Malformed reply from the server: " + line, true);
-        }
-        const int code = std::stoi(line.substr(0, 3));
-        if (!reply.lines.empty() && code != reply.code) {
-            Fail("Malformed reply from the server: " + line, true);
-        }
-        reply.code = code;
-        reply.lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
-        if (sep == ' ') return reply;
+        const ReplyLine step = AddReplyLine(reply, line);
+        if (step == ReplyLine::Malformed) Fail("Malformed reply from the server: " + line, true);
+        if (step == ReplyLine::Last) return reply;
     }
 }
 

@@ -63,6 +63,12 @@ struct SmtpReply {
     std::string Text() const;
 };
 
+// One line of a reply, its line end removed, added to reply: More when a line of
+// the same reply follows ("250-"), Last after the final line ("250 "), Malformed
+// (reply unchanged) for anything else or a code that differs from the earlier lines'.
+enum class ReplyLine { More, Last, Malformed };
+ReplyLine AddReplyLine(SmtpReply& reply, const std::string& line);
+
 // The comma-separated recipient field as entries: trimmed, empties dropped.
 std::vector<std::string> ParseAddressList(const std::string& text);
 // The address of an entry for the envelope: the part in angle brackets when there

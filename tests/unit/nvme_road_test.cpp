@@ -10,6 +10,7 @@
 #include "drive/usersystem.h"
 #include "platform/nvmequery.h"
 #include "platform/platform.h"
+#include "shell/messages.h"
 #include "shell/translation.h"
 #include "smart/smartapi.h"
 #include "smart/smarttest.h"
@@ -234,7 +235,7 @@ TEST(NvmeDriveList, SmartListOffersNvmeDrivesBesideAtaOnes) {
     MessageStrings messages;
     translation::LoadMessageStrings(t, messages);
     TUserSystem system(*m);
-    TDriveList list(*m, system, messages, {});
+    TDriveList list(*m, system, DriveListTextsOf(messages), {});
     const auto entries = list.ListDrivesForSmartTest();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].record->DriveNumber, 1);

@@ -37,6 +37,17 @@ TEST(SimulatedMachine, RejectsManifestsItCannotUse) {
     EXPECT_THROW(testsupport::Machine("[1, 2]"), std::runtime_error);
     EXPECT_THROW(testsupport::Machine(R"({"drives": [{"size": 10}]})"), std::runtime_error);
     EXPECT_THROW(sim::SimPlatform::FromManifestFile("/nonexistent/machine.json"), std::runtime_error);
+    // Sizes, sectors and codes are whole numbers; a fraction, or a number no integer
+    // type can hold, is refused when the manifest loads, not misread later.
+    for (const char* manifest : {R"({"drives": [{"path": "\\\\.\\PhysicalDrive0", "size": 4.1e90}]})",
+                                 R"({"drives": [{"path": "\\\\.\\PhysicalDrive0", "size": 512.5}]})",
+                                 R"({"clock": {"start": 1e20}})",
+                                 R"({"drives": [{"path": "\\\\.\\PhysicalDrive0",
+                                     "ide": {"positions": {"0": {"identify": {"sectors": -3e9}}}}}]})"})
+        EXPECT_THROW(testsupport::Machine(manifest), std::runtime_error) << manifest;
+    // WMI properties hold reals.
+    auto wmi = testsupport::Machine(R"({"drives": [{"path": "\\\\.\\PhysicalDrive0", "wmi": {"Ratio": 1.5e300}}]})");
+    EXPECT_EQ(wmi->WmiExecQuery("root\\CIMV2", "SELECT Ratio FROM Win32_DiskDrive").objects.size(), 1u);
 }
 
 // A deeply nested manifest used to overflow the stack while it was copied.

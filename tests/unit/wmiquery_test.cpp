@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <typeinfo>
 
 #include "platform/linux/wmi.h"
 #include "platform/wql.h"
@@ -155,6 +156,24 @@ TEST(WmiValueText, CoversEveryCimType) {
     EXPECT_EQ(WmiValueText(Prop(CIM_CHAR16, Ints({65}))), "<16-bit character>");
     EXPECT_EQ(WmiValueText(Prop(999, Texts({"x"}))), "");
     EXPECT_THROW(WmiValueText(Prop(CIM_SINT32, Texts({"twelve"}))), std::runtime_error);
+}
+
+// A real given as text that is no number (or out of range) fails as every other
+// value that cannot be converted does, not with the standard library's own error.
+TEST(WmiValueText, RealTextThatIsNoNumberFailsAsUnconvertible) {
+    using wmiquery::WmiValueText;
+    for (const char* text : {"abc", "", "1e999", "-1e999"}) {
+        for (int32_t cim : {CIM_REAL32, CIM_REAL64}) {
+            try {
+                (void)WmiValueText(Prop(cim, Texts({text})));
+                ADD_FAILURE() << "no error for \"" << text << "\"";
+            } catch (const std::runtime_error&) {
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "\"" << text << "\" failed with " << typeid(e).name();
+            }
+        }
+    }
+    EXPECT_EQ(WmiValueText(Prop(CIM_REAL64, Texts({"0.25"}))), "0.25");
 }
 
 TEST(WqlParser, AcceptsTheProgramsQueriesAndRejectsMalformedOnes) {

@@ -6,16 +6,41 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/drivepath.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
 
+namespace {
+
+// Numbers outside "wmi" maps are read as integers, and a real out of an integer's
+// range does not convert: such a manifest is refused as a whole. Walked without
+// recursion, as the manifest may be nested deeply.
+void RequireWholeNumbers(const Json& manifest) {
+    std::vector<const Json*> pending{&manifest};
+    while (!pending.empty()) {
+        const Json* j = pending.back();
+        pending.pop_back();
+        if (j->is_number_float())
+            throw std::runtime_error("machine manifest: " + j->dump() + " is not a whole number");
+        if (j->is_array()) {
+            for (const Json& e : *j) pending.push_back(&e);
+        } else if (j->is_object()) {
+            for (const auto& [key, value] : j->items())
+                if (key != "wmi") pending.push_back(&value);
+        }
+    }
+}
+
+}  // namespace
+
 SimPlatform::SimPlatform(const Json& manifest, std::string dir)
     : manifest_(std::make_unique<Json>(manifest)), dir_(std::move(dir)) {
     const Json& m = *manifest_;
     if (!m.is_object()) throw std::runtime_error("machine manifest: the top level must be an object");
+    RequireWholeNumbers(m);
     tick_ = m.contains("clock") ? m["clock"].value("start", 0u) : 0u;
     if (m.contains("drives")) {
         for (const Json& d : m.at("drives")) {
