@@ -208,7 +208,7 @@ TEST_F(EmailCli, AServerReplyWithEscapeSequencesIsPrintedEscaped) {
     server.Stop();
     EXPECT_EQ(r.code, 0) << r.err;
     const auto lines = r.Lines();
-    ASSERT_EQ(lines.size(), 21u) << r.out;
+    ASSERT_EQ(lines.size(), 21u + 8u) << r.out;
     EXPECT_EQ(lines[20], "Error on sending email: 550 \\x1b]0;owned\\x07\\x1b[2J rejected\\r550-x");
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
 }
@@ -235,7 +235,7 @@ TEST_F(EmailCli, ASignalDuringDeliveryAbandonsItAtOnce) {
     // The scan was complete and healthy: the exit code says so.
     EXPECT_EQ(r.code, 0) << r.err;
     const auto lines = r.Lines();
-    ASSERT_EQ(lines.size(), 21u) << r.out;
+    ASSERT_EQ(lines.size(), 21u + 8u) << r.out;
     EXPECT_EQ(lines[14], "Sector Read Errors: 0");
     EXPECT_EQ(lines[19], "Sending email");
     EXPECT_EQ(lines[20], "Email delivery abandoned.");

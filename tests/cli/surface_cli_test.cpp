@@ -319,7 +319,7 @@ TEST_F(SurfaceCli, ADriveThatVanishesMidScanStopsThereAndExitsOne) {
     EXPECT_NE(r.err.find("Drive vanished at sector 1024: No such device or address\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("Sector Error"), std::string::npos) << "one line, not one per remaining block";
     const auto lines = r.Lines();
-    ASSERT_EQ(lines.size(), 19u) << r.out;
+    ASSERT_EQ(lines.size(), 19u + ReadTimeLines) << r.out;
     EXPECT_EQ(lines[12], "Test stops @ sector: 1024");
     EXPECT_EQ(lines[14], "Sector Read Errors: 1");
     EXPECT_EQ(lines[15], ":(");
@@ -348,7 +348,7 @@ TEST_F(SurfaceCli, TheRunReadsOnlyTheDiskItProbedAndNamesItsNode) {
     EXPECT_NE(r.err.find("Device node: /dev/sdq\n"), std::string::npos) << r.err;
     r = RunCli({"surface", "1"}, Machine(json::array({first, second})));
     EXPECT_NE(r.err.find("Device node: /dev/simdisk2\n"), std::string::npos) << r.err;
-    EXPECT_EQ(r.Lines().size(), 19u) << "the node line stays out of the report";
+    EXPECT_EQ(r.Lines().size(), 19u + ReadTimeLines) << "the node line stays out of the report";
 
     first["removeAfterOpens"] = 3;  // the probe's three opens
     const std::string moving = Machine(json::array({first, second}));
@@ -367,8 +367,9 @@ TEST_F(SurfaceCli, TargetsThatAreNeitherDisksNorFilesAreRefusedByName) {
     struct Case { std::string target, kind; };
     for (const Case& c : {Case{fifo, "a FIFO"}, Case{dir_.path(), "a directory"}, Case{"/dev/null", "a character device"}}) {
         for (bool asJson : {false, true}) {
-            std::vector<std::string> args = {"surface", c.target};
-            if (asJson) args.insert(args.begin(), "--json");
+            const std::vector<std::string> args =
+                asJson ? std::vector<std::string>{"--json", "surface", c.target}
+                       : std::vector<std::string>{"surface", c.target};
             CliProcess p(args, "");
             CliResult r = p.Finish(10000);
             EXPECT_EQ(r.code, 3) << c.target << ": " << r.err;

@@ -23,6 +23,7 @@ void AddDrive(Window& w, int64_t bytes) {
     auto record = std::make_shared<TBigDriveInformation>();
     record->DisplayName = "SIM DISK ";
     record->DevicePath = "\\\\.\\PhysicalDrive0";
+    record->Identity = testsupport::IdentityOf(*w.machine, record->DevicePath);  // as the list fill records it
     record->PartitionInfo.PartitionLength = bytes;
     auto* list = w.Find<QListWidget>("DrivesListView");
     auto* item = new QListWidgetItem("SIM DISK", list);
