@@ -69,16 +69,16 @@ std::vector<std::string> ExecArguments(const std::string& exec) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
-    ShortcutSpec spec;
-    spec.target = in.ConsumeRandomLengthString(64);
-    spec.workingDirectory = in.ConsumeRandomLengthString(64);
-    spec.iconPath = in.ConsumeRandomLengthString(32);
-    spec.arguments = in.ConsumeRemainingBytesAsString();
+    ShortcutSpec shortcut;
+    shortcut.target = in.ConsumeRandomLengthString(64);
+    shortcut.workingDirectory = in.ConsumeRandomLengthString(64);
+    shortcut.iconPath = in.ConsumeRandomLengthString(32);
+    shortcut.arguments = in.ConsumeRemainingBytesAsString();
 
-    const std::vector<std::string> args = SplitWindowsArguments(spec.arguments);
-    for (const auto& a : args) FUZZ_CHECK(a.size() <= spec.arguments.size());
+    const std::vector<std::string> args = SplitWindowsArguments(shortcut.arguments);
+    for (const auto& a : args) FUZZ_CHECK(a.size() <= shortcut.arguments.size());
 
-    const std::string entry = DesktopEntryText(spec);
+    const std::string entry = DesktopEntryText(shortcut);
     std::vector<std::string> lines = SplitAt(entry, '\n');
     FUZZ_CHECK(!lines.empty() && lines.back().empty());
     lines.pop_back();
@@ -91,13 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string value = UnescapeString(std::string_view(line).substr(eq + 1));
         if (key == "Exec") {
             ++execLines;
-            std::vector<std::string> expected{spec.target};
+            std::vector<std::string> expected{shortcut.target};
             expected.insert(expected.end(), args.begin(), args.end());
             FUZZ_CHECK(ExecArguments(value) == expected);
         } else if (key == "Path") {
-            FUZZ_CHECK(value == spec.workingDirectory);
+            FUZZ_CHECK(value == shortcut.workingDirectory);
         } else if (key == "Icon") {
-            FUZZ_CHECK(value == spec.iconPath);
+            FUZZ_CHECK(value == shortcut.iconPath);
         } else {
             FUZZ_CHECK(key == "Type" || key == "Version" || key == "Name" || key == "Comment" ||
                        key == "Terminal" || key == "X-GNOME-Autostart-enabled");
@@ -106,9 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(execLines == 1);
 
     // The autostart parameters split into the drive number and the log file.
-    if (spec.workingDirectory.find('"') == std::string::npos &&
-        spec.workingDirectory.find('\0') == std::string::npos) {
-        const std::string log = LogFileInFolder(spec.workingDirectory, '/');
+    if (shortcut.workingDirectory.find('"') == std::string::npos &&
+        shortcut.workingDirectory.find('\0') == std::string::npos) {
+        const std::string log = LogFileInFolder(shortcut.workingDirectory, '/');
         const auto parts = SplitWindowsArguments(BuildParameterString(7, log));
         FUZZ_CHECK((parts == std::vector<std::string>{"7", log}));
     }
