@@ -10,4 +10,7 @@ namespace platform {
 // Windows; at most nine digits, so the number always fits.
 std::optional<int> PhysicalDriveNumber(const std::string& path);
 
+// 3 -> "\\.\PhysicalDrive3".
+inline std::string PhysicalDrivePath(int number) { return "\\\\.\\PhysicalDrive" + std::to_string(number); }
+
 }  // namespace platform

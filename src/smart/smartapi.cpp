@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/cp1252.h"
+#include "platform/drivepath.h"
 #include "platform/platform.h"
 
 using namespace platform;
@@ -72,8 +73,6 @@ private:
     Platform& p_;
     Handle h_;
 };
-
-std::string PhysicalDrivePath(int32_t n) { return "\\\\.\\PhysicalDrive" + std::to_string(n); }
 
 Handle OpenPhysicalDrive(Platform& p, int32_t n) {
     return p.CreateFile(PhysicalDrivePath(n), GENERIC_READ | GENERIC_WRITE,

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "drive/format.h"
+#include "drive/pinneddrive.h"
+#include "platform/drivepath.h"
 #include "smart/smartapi.h"
 #include "smart/smartreport.h"
 
@@ -80,8 +82,28 @@ bool SmartTestFailed(const SmartTestOutcome& o) {
     return false;
 }
 
+namespace {
+SmartTestOutcome RunSmartTestOn(platform::Platform& p, int32_t driveNumber, int64_t startSector,
+                                int64_t endSector, const std::string& groupSeparator);
+}  // namespace
+
 SmartTestOutcome RunSmartTest(platform::Platform& p, int32_t driveNumber, int64_t startSector, int64_t endSector,
-                              const std::string& groupSeparator) {
+                              const std::string& groupSeparator, const DriveIdentity* expected) {
+    if (!expected) return RunSmartTestOn(p, driveNumber, startSector, endSector, groupSeparator);
+    PinnedDrivePlatform pinned(p, platform::PhysicalDrivePath(driveNumber), *expected);
+    SmartTestOutcome o = RunSmartTestOn(pinned, driveNumber, startSector, endSector, groupSeparator);
+    if (pinned.WrongDisk()) {
+        // Nothing read from another disk may be shown as this drive's health.
+        o = SmartTestOutcome{};
+        o.wrongDisk = true;
+    }
+    return o;
+}
+
+namespace {
+
+SmartTestOutcome RunSmartTestOn(platform::Platform& p, int32_t driveNumber, int64_t startSector,
+                                int64_t endSector, const std::string& groupSeparator) {
     SmartTestOutcome o;
     std::string error, model, serial;
     int64_t size = 0;
@@ -139,6 +161,8 @@ SmartTestOutcome RunSmartTest(platform::Platform& p, int32_t driveNumber, int64_
     o.tableShown = true;
     return o;
 }
+
+}  // namespace
 
 std::vector<std::string> SmartTestReport(const SmartTestOutcome& o, const std::string& dateTime,
                                          const std::string& computer, const std::string& user,

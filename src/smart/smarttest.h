@@ -3,6 +3,8 @@
 // attribute with its bar values, and the printable report.
 #pragma once
 
+#include "drive/driveidentity.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@ struct SmartTestOutcome {
     std::vector<SmartRow> attributes;
     TSmartResult result;          // what ReadSmartData gave (valid when tableShown); on the
                                   // NVMe road only the identification, temperature and counts
+    bool wrongDisk = false;       // the drive number now leads to another disk than the one listed
     bool nvme = false;            // the drive answered NVMe Identify: the fields below hold
     NvmeIdentity nvmeIdentity;
     NvmeHealthLog nvmeHealth;
@@ -45,8 +48,10 @@ extern const char* const SmartColumnCaptions[7];
 int SmartBarMaximum(int current);
 
 // startsmarttestClick's steps 5-10 for one drive. groupSeparator: the thousands separator for raw values.
+// expected: the disk the drive list probed; every open of the drive must reach it, else
+// the outcome says wrongDisk and shows nothing.
 SmartTestOutcome RunSmartTest(platform::Platform& p, int32_t driveNumber, int64_t startSector, int64_t endSector,
-                              const std::string& groupSeparator);
+                              const std::string& groupSeparator, const DriveIdentity* expected = nullptr);
 
 // The report lines "Print Report" writes, from an outcome; none when no table was shown.
 std::vector<std::string> SmartTestReport(const SmartTestOutcome& o, const std::string& dateTime,

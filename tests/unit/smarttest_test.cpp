@@ -2,6 +2,7 @@
 // way the run can end, the rows it shows and the report made of them.
 #include <gtest/gtest.h>
 
+#include "drive/harddrive.h"
 #include "smart/smarttest.h"
 #include "support/sim.h"
 
@@ -205,4 +206,32 @@ TEST(SmartTestRun, DriveTextsAreEightBitCodePageText) {
     // A manifest's UTF-8 text is what the drive holds in the code page, so it reads back the same.
     auto text = Drive(R"("scsi": {"text": "Zürich"})");
     EXPECT_EQ(RunOn(*text).resInfo, "SCSI Serial: Zürich (NO S.M.A.R.T. support)");
+}
+
+// Drives that come and go between the list and the test renumber the others: the
+// test must not rate another disk under the picked drive's name.
+TEST(SmartTestRun, ADriveNumberThatNowLeadsToAnotherDiskShowsNothing) {
+    const std::string healthy = Position0(R"([{"id": 5, "flags": 51, "current": 100, "worst": 100, "threshold": 36}])");
+    const std::string failing = R"("ide": {"positions": {"0": {"identify": {"model": "OTHER DISK", "serial": "O1",
+        "firmware": "1.0", "sectors": 2097152}, "attributes": [{"id": 5, "flags": 51, "current": 10, "worst": 10,
+        "threshold": 36}]}}})";
+    auto m = testsupport::Machine(R"({"drives": [{"path": "\\\\.\\PhysicalDrive0", "size": 1073741824, )" + healthy +
+                                  R"(}, {"path": "\\\\.\\PhysicalDrive1", "size": 1073741824, )" + failing + "}]}");
+    const THardDrive listed(*m, "\\\\.\\PhysicalDrive0");
+    ASSERT_TRUE(listed.Identity.known);
+    SmartTestOutcome o = RunSmartTest(*m, 0, 0, 2048, ",", &listed.Identity);
+    ASSERT_TRUE(o.tableShown) << "the listed disk itself is rated";
+    EXPECT_FALSE(o.wrongDisk);
+    EXPECT_EQ(o.result.ModelNumber, "WDC WD800");
+
+    ASSERT_TRUE(m->RemoveDrive("\\\\.\\PhysicalDrive0"));  // the failing disk is number 0 now
+    const size_t opensBefore = m->Opens().size();
+    o = RunSmartTest(*m, 0, 0, 2048, ",", &listed.Identity);
+    EXPECT_TRUE(o.wrongDisk);
+    EXPECT_FALSE(o.tableShown);
+    EXPECT_TRUE(o.attributes.empty());
+    EXPECT_EQ(o.resInfo, "");
+    EXPECT_FALSE(SmartTestFailed(o)) << "another disk's failing attribute is not this drive's";
+    EXPECT_GT(m->Opens().size(), opensBefore);
+    EXPECT_EQ(m->OpenHandleCount(), 0u);
 }

@@ -96,7 +96,12 @@ int SmartCommand(platform::Platform& p, const Options& o) {
     const int64_t end = start + probe.PartitionInfo.PartitionLength / 512;
     if (end - start < 1) return Fail(o, "smart", ExitUnreadable, path + ": " + messages.strSBADDisk);
 
-    const SmartTestOutcome out = RunSmartTest(p, n, start, end, GroupSeparator());
+    // Every open of the test must reach the disk this probe measured.
+    const SmartTestOutcome out = RunSmartTest(p, n, start, end, GroupSeparator(), &probe.Identity);
+    if (out.wrongDisk)
+        return Fail(o, "smart", ExitUnreadable,
+                    path + " leads to another disk than the one probed (drives were added or removed); "
+                           "nothing was read");
     if (!out.tableShown) return Fail(o, "smart", ExitUnreadable, out.resInfo);
 
     const std::vector<std::string> report =

@@ -488,7 +488,11 @@ void TMainForm::startsmarttestClick() {
     smartpage::ClearRows(ui->ListView);
     // Raw values are grouped as the user's locale groups numbers.
     const SmartTestOutcome outcome = RunSmartTest(platform_, record->DriveNumber, StartSector, EndSector,
-                                                  QLocale().groupSeparator().toStdString());
+                                                  QLocale().groupSeparator().toStdString(), &record->Identity);
+    if (outcome.wrongDisk) {
+        ListOutOfDate();
+        return;
+    }
     ui->ResInfo->setText(QString::fromStdString(outcome.resInfo));
     // What failed is said first; a long line must not scroll it out of sight.
     ui->ResInfo->setCursorPosition(0);
