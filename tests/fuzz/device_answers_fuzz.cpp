@@ -128,9 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(machine.OpenHandles() == 0);
 
     TUserSystem user(machine);
-    MessageStrings messages;
-    messages.SAddHardDrives = "Add %s";
-    TDriveList list(machine, user, messages, {});
+    DriveListTexts texts;
+    texts.addHardDrive = "Add %s";
+    TDriveList list(machine, user, texts, {});
     for (const DriveListEntry& e : in.ConsumeBool() ? list.ListDrivesForSectorTest() : list.ListDrivesForSmartTest()) {
         FUZZ_CHECK(e.record != nullptr);
         FUZZ_CHECK(e.record->DriveNumber >= -1 && e.record->DriveNumber < TDriveList::MaxPhysicalDrives);

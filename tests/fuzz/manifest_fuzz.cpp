@@ -53,8 +53,7 @@ void Setup() {
 
 void Exercise(sim::SimPlatform& machine) {
     TUserSystem user(machine);
-    MessageStrings messages;
-    TDriveList list(machine, user, messages, {});
+    TDriveList list(machine, user, DriveListTexts{}, {});
     std::vector<DriveListEntry> entries = list.ListDrivesForSectorTest();
     for (auto& e : list.ListDrivesForSmartTest()) entries.push_back(std::move(e));
     for (const DriveListEntry& e : entries) {
