@@ -9,6 +9,7 @@
 #include "drive/harddrive.h"
 #include "drive/usersystem.h"
 #include "fuzz_check.h"
+#include "platform/cp1252.h"
 #include "platform/platform.h"
 #include "smart/smartapi.h"
 
@@ -82,8 +83,10 @@ private:
     int open_ = 0;
 };
 
+// Device texts are code-page bytes shown as UTF-8: the limit counts the bytes.
 void CheckText(const std::string& s, size_t limit) {
-    FUZZ_CHECK(s.size() <= limit);
+    FUZZ_CHECK(cp1252::FromUtf8(s).size() <= limit);
+    FUZZ_CHECK(cp1252::ToUtf8(cp1252::FromUtf8(s)) == s);
     if (!s.empty())
         FUZZ_CHECK(static_cast<unsigned char>(s.front()) > 0x20 && static_cast<unsigned char>(s.back()) > 0x20);
 }

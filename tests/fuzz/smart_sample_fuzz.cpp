@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string sector = idfy->second.substr(0, 512);
         sector.resize(512, '\0');
         const auto* id = reinterpret_cast<const uint8_t*>(sector.data());
-        FUZZ_CHECK(model == SwapAtaString(id + 54, 40));
-        FUZZ_CHECK(serial == SwapAtaString(id + 20, 20));
+        FUZZ_CHECK(model == DeviceText(SwapAtaString(id + 54, 40)));
+        FUZZ_CHECK(serial == DeviceText(SwapAtaString(id + 20, 20)));
     }
 
     TSmartResult r;
