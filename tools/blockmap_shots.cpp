@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     record->DisplayName = std::string(argv[1]) + " ";
     record->DevicePath = argv[1];
     record->PartitionInfo = probe.PartitionInfo;
+    record->Identity = probe.Identity;
     auto* list = form.findChild<QListWidget*>("DrivesListView");
     auto* item = new QListWidgetItem("loop", list);
     AttachRecord(item, record);

@@ -51,7 +51,9 @@ int SmartPages(TMainForm& form, platform::Platform& machine, const QDir& out, in
             auto record = std::make_shared<TBigDriveInformation>();
             record->DevicePath = "\\\\.\\PhysicalDrive" + std::to_string(n);
             record->DriveNumber = n;
-            record->PartitionInfo = THardDrive(machine, record->DevicePath).PartitionInfo;
+            const THardDrive probe(machine, record->DevicePath);
+            record->PartitionInfo = probe.PartitionInfo;
+            record->Identity = probe.Identity;
             item = new QListWidgetItem(QString::fromStdString(record->DevicePath), drives);
             AttachRecord(item, record);
         }

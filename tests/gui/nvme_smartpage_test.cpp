@@ -31,6 +31,7 @@ void Select(Window& w) {
     record->DevicePath = "\\\\.\\PhysicalDrive0";
     record->DriveNumber = 0;
     record->PartitionInfo.PartitionLength = 1048576;
+    record->Identity = testsupport::IdentityOf(*w.machine, record->DevicePath);  // as the list fill records it
     auto* list = w.Find<QListWidget>("DrivesListView");
     auto* item = new QListWidgetItem(QStringLiteral("SIM NVME"), list);
     AttachRecord(item, record);

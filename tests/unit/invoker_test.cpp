@@ -1,6 +1,8 @@
 // Root acting for the user who ran it through sudo or pkexec: where their
 // autostart entries go, what of their environment is trusted.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,7 +62,7 @@ Owner OwnerOf(const std::string& path) {
     return {st.st_uid, st.st_gid, st.st_mode & 07777};
 }
 
-ShortcutSpec Spec() {
+ShortcutSpec Shortcut() {
     ShortcutSpec s;
     s.target = "/usr/bin/scandor";
     s.arguments = "1 \"/tmp/MyLogFile.log\"";
@@ -88,7 +90,7 @@ TEST(AutostartForUser, MissingFoldersAndTheEntryBelongToTheUser) {
     REQUIRE_ROOT();
     Home home;
     ::umask(022);
-    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Spec())) << std::strerror(errno);
+    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Shortcut())) << std::strerror(errno);
     for (const std::string& folder : {home.path + "/.config", home.path + "/.config/autostart"}) {
         Owner o = OwnerOf(folder);
         EXPECT_EQ(o.uid, kUser) << folder;
@@ -99,10 +101,10 @@ TEST(AutostartForUser, MissingFoldersAndTheEntryBelongToTheUser) {
     EXPECT_EQ(entry.uid, kUser);
     EXPECT_EQ(entry.gid, kGroup);
     EXPECT_EQ(entry.mode, 0644u);
-    EXPECT_EQ(ReadFile(home.Entry()), DesktopEntryText(Spec()));
+    EXPECT_EQ(ReadFile(home.Entry()), DesktopEntryText(Shortcut()));
     EXPECT_FALSE(std::filesystem::exists(home.Entry() + ".tmp"));
     // A second entry over the first replaces it; folders the user made stay theirs.
-    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Spec()));
+    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Shortcut()));
     EXPECT_EQ(OwnerOf(home.Entry()).uid, kUser);
 }
 
@@ -116,14 +118,14 @@ TEST(AutostartForUser, APlantedLinkAsTheTemporaryIsNotFollowed) {
     for (const char* f : {"/.config", "/.config/autostart"})
         ASSERT_EQ(::chown((home.path + f).c_str(), kUser, kGroup), 0);
     ASSERT_EQ(::symlink(victim.c_str(), (home.Entry() + ".tmp").c_str()), 0);
-    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Spec())) << std::strerror(errno);
+    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Shortcut())) << std::strerror(errno);
     EXPECT_EQ(ReadFile(victim), "root:x:0:0\n");
     EXPECT_EQ(OwnerOf(victim).uid, 0u);
-    EXPECT_EQ(ReadFile(home.Entry()), DesktopEntryText(Spec()));
+    EXPECT_EQ(ReadFile(home.Entry()), DesktopEntryText(Shortcut()));
 
     // The same through the plain writer the simulated machine uses.
     ASSERT_EQ(::symlink(victim.c_str(), (home.Entry() + ".tmp").c_str()), 0);
-    ASSERT_TRUE(SaveDesktopEntry(home.Entry(), Spec()));
+    ASSERT_TRUE(SaveDesktopEntry(home.Entry(), Shortcut()));
     EXPECT_EQ(ReadFile(victim), "root:x:0:0\n");
 }
 
@@ -135,7 +137,7 @@ TEST(AutostartForUser, ALinkAsTheEntryItselfIsReplacedNotFollowed) {
     WriteFile(victim, "secret\n");
     std::filesystem::create_directories(home.path + "/.config/autostart");
     ASSERT_EQ(::symlink(victim.c_str(), home.Entry().c_str()), 0);
-    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Spec()));
+    ASSERT_TRUE(SaveDesktopEntryFor(home.user, home.Entry(), Shortcut()));
     EXPECT_EQ(ReadFile(victim), "secret\n");
     EXPECT_FALSE(std::filesystem::is_symlink(home.Entry()));
 }
@@ -152,7 +154,7 @@ TEST(AutostartForUser, ALinkedFolderOnTheWayIsRefused) {
         }
         ASSERT_EQ(::symlink(target.c_str(), (home.path + linked).c_str()), 0);
         errno = 0;
-        EXPECT_FALSE(SaveDesktopEntryFor(home.user, home.Entry(), Spec())) << linked;
+        EXPECT_FALSE(SaveDesktopEntryFor(home.user, home.Entry(), Shortcut())) << linked;
         EXPECT_TRUE(errno == ELOOP || errno == ENOTDIR) << std::strerror(errno);
         EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path)) << linked;
     }
@@ -164,7 +166,7 @@ TEST(AutostartForUser, FoldersOfAThirdUserAndPathsOutsideTheHomeAreRefused) {
     std::filesystem::create_directories(home.path + "/.config/autostart");
     ASSERT_EQ(::chown((home.path + "/.config").c_str(), kUser + 1, kGroup), 0);
     errno = 0;
-    EXPECT_FALSE(SaveDesktopEntryFor(home.user, home.Entry(), Spec()));
+    EXPECT_FALSE(SaveDesktopEntryFor(home.user, home.Entry(), Shortcut()));
     EXPECT_EQ(errno, EACCES);
     EXPECT_FALSE(std::filesystem::exists(home.Entry()));
 
@@ -174,7 +176,7 @@ TEST(AutostartForUser, FoldersOfAThirdUserAndPathsOutsideTheHomeAreRefused) {
                                     other.path + "/./x.desktop", other.path + "x/y.desktop",
                                     other.path + "//x.desktop", other.path + "/"}) {
         errno = 0;
-        EXPECT_FALSE(SaveDesktopEntryFor(other.user, path, Spec())) << path;
+        EXPECT_FALSE(SaveDesktopEntryFor(other.user, path, Shortcut())) << path;
         EXPECT_EQ(errno, EACCES) << path;
     }
     EXPECT_TRUE(std::filesystem::is_empty(outside.path));
@@ -198,7 +200,8 @@ struct Account {
         EXPECT_EQ(::chmod(home.path.c_str(), 0755), 0);
     }
     ~Account() {
-        if (user) std::system(("userdel " + name + " >/dev/null 2>&1").c_str());
+        if (user && std::system(("userdel " + name + " >/dev/null 2>&1").c_str()) != 0)
+            std::fprintf(stderr, "could not remove the test account %s\n", name.c_str());
     }
 };
 

@@ -530,6 +530,11 @@ bool LinuxPlatform::GetQueuedCompletionStatus(Handle h, ReadCompletion& out) {
         out.error = 0;
         out.bytes = 0;
     }
+    // As for one read: a failed read of a disk that has since gone is that disk going.
+    if (out.error && out.error != ENXIO && out.error != ENODEV) {
+        int64_t now = 0;
+        if (!DeviceSize(f->fd, f->blockDevice, now) || now == 0) out.error = ENXIO;
+    }
     return true;
 }
 
