@@ -5,6 +5,24 @@
 
 namespace platform {
 
+std::vector<uint8_t> BuildNvmeQuery(uint32_t dataType, uint32_t value, uint32_t subValue, uint32_t length) {
+    // Sized in 64 bits: the head is never lost to a wrapped length.
+    std::vector<uint8_t> b(size_t{NvmeQueryHeadSize} + length, 0);
+    STORAGE_PROPERTY_QUERY q{};
+    q.PropertyId = StorageDeviceProtocolSpecificProperty;
+    q.QueryType = PropertyStandardQuery;
+    STORAGE_PROTOCOL_SPECIFIC_DATA d{};
+    d.ProtocolType = ProtocolTypeNvme;
+    d.DataType = dataType;
+    d.ProtocolDataRequestValue = value;
+    d.ProtocolDataRequestSubValue = subValue;
+    d.ProtocolDataOffset = sizeof d;
+    d.ProtocolDataLength = length;
+    std::memcpy(b.data(), &q, 8);
+    std::memcpy(b.data() + 8, &d, sizeof d);
+    return b;
+}
+
 NvmeRequest CheckNvmeQuery(const void* in, uint32_t inSize, uint32_t outSize, uint32_t* error) {
     NvmeRequest r;
     auto refuse = [&](uint32_t code) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/records.h"
 
@@ -22,6 +23,10 @@ struct NvmeRequest {
 // Reads an IOCTL_STORAGE_QUERY_PROPERTY input and checks it against the allow-list
 // and the output buffer's size. kind None (with the errno to report in *error)
 // for anything else.
+// A protocol query for one NVMe data item, with room for its answer of length bytes
+// behind the head (the buffer is both the request and the answer).
+std::vector<uint8_t> BuildNvmeQuery(uint32_t dataType, uint32_t value, uint32_t subValue, uint32_t length);
+
 NvmeRequest CheckNvmeQuery(const void* in, uint32_t inSize, uint32_t outSize, uint32_t* error);
 
 // Writes the answer's head (descriptor echoing the request) before the data.

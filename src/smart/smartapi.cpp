@@ -7,6 +7,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/drivepath.h"
+#include "platform/nvmequery.h"
 #include "platform/platform.h"
 
 using namespace platform;
@@ -192,19 +193,7 @@ int64_t SectorsOf(const uint8_t* id) {
 bool QueryNvme(Platform& p, Handle h, uint32_t dataType, uint32_t value, uint32_t subValue,
                std::vector<uint8_t>& data, std::string& errorText, const char* what) {
     const uint32_t length = dataType == NVMeDataTypeIdentify ? NvmeIdentifySize : NvmeHealthLogSize;
-    std::vector<uint8_t> buffer(NvmeQueryHeadSize + length, 0);
-    STORAGE_PROPERTY_QUERY q{};
-    q.PropertyId = StorageDeviceProtocolSpecificProperty;
-    q.QueryType = PropertyStandardQuery;
-    STORAGE_PROTOCOL_SPECIFIC_DATA d{};
-    d.ProtocolType = ProtocolTypeNvme;
-    d.DataType = dataType;
-    d.ProtocolDataRequestValue = value;
-    d.ProtocolDataRequestSubValue = subValue;
-    d.ProtocolDataOffset = sizeof d;
-    d.ProtocolDataLength = length;
-    std::memcpy(buffer.data(), &q, 8);
-    std::memcpy(buffer.data() + 8, &d, sizeof d);
+    std::vector<uint8_t> buffer = BuildNvmeQuery(dataType, value, subValue, length);
     uint32_t returned = 0;
     if (!p.DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, buffer.data(), static_cast<uint32_t>(buffer.size()),
                            buffer.data(), static_cast<uint32_t>(buffer.size()), &returned)) {

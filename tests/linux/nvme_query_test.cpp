@@ -17,18 +17,7 @@ using namespace platform;
 namespace {
 
 std::vector<uint8_t> Query(uint32_t dataType, uint32_t value, uint32_t length) {
-    std::vector<uint8_t> b(NvmeQueryHeadSize + length, 0);
-    STORAGE_PROPERTY_QUERY q{};
-    q.PropertyId = StorageDeviceProtocolSpecificProperty;
-    STORAGE_PROTOCOL_SPECIFIC_DATA d{};
-    d.ProtocolType = ProtocolTypeNvme;
-    d.DataType = dataType;
-    d.ProtocolDataRequestValue = value;
-    d.ProtocolDataOffset = sizeof d;
-    d.ProtocolDataLength = length;
-    std::memcpy(b.data(), &q, 8);
-    std::memcpy(b.data() + 8, &d, sizeof d);
-    return b;
+    return BuildNvmeQuery(dataType, value, 0, length);
 }
 
 uint32_t ErrorOf(linuxbe::LinuxPlatform& p, Handle h, std::vector<uint8_t> b) {

@@ -36,20 +36,7 @@ std::unique_ptr<sim::SimPlatform> Drive(const std::string& nvme, const std::stri
 }
 
 std::vector<uint8_t> Query(uint32_t dataType, uint32_t value, uint32_t subValue, uint32_t length) {
-    std::vector<uint8_t> b(NvmeQueryHeadSize + length, 0);
-    STORAGE_PROPERTY_QUERY q{};
-    q.PropertyId = StorageDeviceProtocolSpecificProperty;
-    q.QueryType = PropertyStandardQuery;
-    STORAGE_PROTOCOL_SPECIFIC_DATA d{};
-    d.ProtocolType = ProtocolTypeNvme;
-    d.DataType = dataType;
-    d.ProtocolDataRequestValue = value;
-    d.ProtocolDataRequestSubValue = subValue;
-    d.ProtocolDataOffset = sizeof d;
-    d.ProtocolDataLength = length;
-    std::memcpy(b.data(), &q, 8);
-    std::memcpy(b.data() + 8, &d, sizeof d);
-    return b;
+    return BuildNvmeQuery(dataType, value, subValue, length);
 }
 
 STORAGE_PROTOCOL_SPECIFIC_DATA& Proto(std::vector<uint8_t>& b) {
