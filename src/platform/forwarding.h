@@ -35,6 +35,10 @@ public:
     }
     bool CancelIo(Handle h) override { return inner_.CancelIo(h); }
     uint64_t ReadClockUs() override { return inner_.ReadClockUs(); }
+    bool SaveScanRecord(const std::string& key, const std::string& json) override {
+        return inner_.SaveScanRecord(key, json);
+    }
+    std::vector<std::string> LoadScanRecords() override { return inner_.LoadScanRecords(); }
     uint32_t GetLastError() override { return inner_.GetLastError(); }
     std::string SystemErrorText(uint32_t code) override { return inner_.SystemErrorText(code); }
 

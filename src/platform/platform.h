@@ -195,6 +195,17 @@ public:
     virtual Registry& GetRegistry() = 0;
     virtual WmiQueryResult WmiExecQuery(const std::string& nameSpace, const std::string& wql) = 0;
 
+    // --- scan records ---------------------------------------------------------
+    // Keeps one surface scan's result record (a small JSON text) in the program's
+    // state folder, replacing the one stored under the same key (a drive identity,
+    // [A-Za-z0-9._-], 1 to 128 characters). False, with a last error, when it
+    // cannot be stored; a backend without a state folder stores nothing.
+    virtual bool SaveScanRecord(const std::string& /*key*/, const std::string& /*json*/) {
+        return false;
+    }
+    // The text of every stored record; empty when there are none or none can be read.
+    virtual std::vector<std::string> LoadScanRecords() { return {}; }
+
     // --- shell --------------------------------------------------------------
     // The folder's path without a trailing separator; empty when unknown.
     virtual std::string SpecialFolderPath(int csidl) = 0;
