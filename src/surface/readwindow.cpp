@@ -22,6 +22,7 @@ TReadWindow::~TReadWindow() {
 void TReadWindow::Start(int64_t endSector) {
     endBlock_ = endSector > 0 ? (endSector + SectorsPerRead - 1) / SectorsPerRead : 0;
     nextIssue_ = nextHanded_ = 0;
+    prevFailed_ = false;
     lastCompletedUs_ = platform_.ReadClockUs();
     if (!reader_.IsOpen() || !platform_.BindIoCompletion(reader_.DriveHandle, depth_)) return;
     buffers_ = static_cast<uint8_t*>(std::aligned_alloc(BufferAlignment, size_t{depth_} * reader_.ReadBufferSize));
@@ -75,6 +76,28 @@ BlockRead TReadWindow::ReadAlone(int64_t sector) {
     return r;
 }
 
+BlockRead TReadWindow::ReadSole(int64_t sector) {
+    BlockRead r;
+    const uint64_t t0 = platform_.ReadClockUs();
+    r.status = reader_.ReadSectorBlock(sector);
+    if (r.status != 0) r.error = platform_.GetLastError();
+    r.micros = static_cast<uint32_t>(std::min<uint64_t>(platform_.ReadClockUs() - t0, UINT32_MAX));
+    return r;
+}
+
+bool TReadWindow::Together(uint64_t aUs, uint64_t bUs) {
+    return (aUs > bUs ? aUs - bUs : bUs - aUs) < TogetherUs;
+}
+
+// Waits for the block after this one when it is in flight: it is next anyway.
+bool TReadWindow::NextFailsWith(int64_t block, uint64_t atUs) {
+    if (block + 1 >= nextIssue_) return false;
+    Slot& n = slots_[static_cast<size_t>((block + 1) % depth_)];
+    while (!n.done && TakeCompletion()) {
+    }
+    return n.done && n.queued && n.completion.error != 0 && Together(n.completion.completedUs, atUs);
+}
+
 // The read time of a block: from the later of its submission and the previous
 // block's completion, to its own completion. Reads ahead wait in the device's
 // queue behind the block before them; counting from submission would charge each
@@ -96,7 +119,20 @@ BlockRead TReadWindow::Next(int64_t sector) {
     const uint64_t from = std::max(lastCompletedUs_, got.submittedUs);
     const uint64_t waited = got.completion.completedUs > from ? got.completion.completedUs - from : 0;
     lastCompletedUs_ = std::max(lastCompletedUs_, got.completion.completedUs);
-    if (got.queued && got.completion.error != 0) {
+    const bool prevFailed = prevFailed_;
+    const uint64_t prevFailedUs = prevFailedUs_;
+    prevFailed_ = got.queued && got.completion.error != 0;
+    prevFailedUs_ = got.completion.completedUs;
+    if (prevFailed_) {
+        // The kernel may merge neighbouring reads into one request, and a failed
+        // request fails every block in it at once. Failures of neighbours that
+        // came back together are settled by reading each block alone; a failure
+        // on its own, or apart in time, is the block's own and costs no more.
+        const uint64_t at = got.completion.completedUs;
+        // A disk that has gone is not asked again.
+        if (!TSectorReader::VanishedError(got.completion.error) &&
+            ((prevFailed && Together(prevFailedUs, at)) || NextFailsWith(block, at)))
+            return ReadSole(sector);
         BlockRead r;
         r.status = 1;
         r.error = got.completion.error;

@@ -52,6 +52,12 @@ private:
     void Issue(int64_t block);
     bool TakeCompletion();
     BlockRead ReadAlone(int64_t sector);
+    // A read of the block by itself that leaves the window's clock alone.
+    BlockRead ReadSole(int64_t sector);
+    // Completions this close came from one request as far as anyone can tell.
+    static constexpr uint64_t TogetherUs = 500;
+    static bool Together(uint64_t aUs, uint64_t bUs);
+    bool NextFailsWith(int64_t block, uint64_t atUs);
 
     platform::Platform& platform_;
     TSectorReader& reader_;
@@ -65,4 +71,6 @@ private:
     int64_t nextHanded_ = 0;
     uint32_t inFlight_ = 0;
     uint64_t lastCompletedUs_ = 0;
+    bool prevFailed_ = false;  // the block handed last failed in flight
+    uint64_t prevFailedUs_ = 0;
 };

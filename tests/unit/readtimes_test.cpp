@@ -6,6 +6,7 @@
 #include <numeric>
 #include <set>
 
+#include "platform/forwarding.h"
 #include "support/sim.h"
 #include "surface/blockmap.h"
 #include "surface/readtimes.h"
@@ -159,6 +160,50 @@ TEST(ReadWindow, FailedBlocksAreExactlyThoseLoggedAndTheReadsAroundGoOn) {
     EXPECT_EQ(r.result.readTimes.Blocks(), 300);
     EXPECT_EQ(r.result.CurrentSector, 300 * 128);
     EXPECT_EQ(m->Reads().size(), 300u) << "no failed block is read twice";
+}
+
+// A request the kernel merged from neighbouring reads fails all its blocks at
+// once; only the block that cannot be read alone is logged. Neighbours that
+// really are bad stay bad, however they came back.
+class MergedFailures : public platform::ForwardingPlatform {
+public:
+    MergedFailures(platform::Platform& inner, std::set<uint64_t> blocks)
+        : ForwardingPlatform(inner), blocks_(std::move(blocks)) {}
+    bool GetQueuedCompletionStatus(platform::Handle h, platform::ReadCompletion& c) override {
+        if (!ForwardingPlatform::GetQueuedCompletionStatus(h, c)) return false;
+        if (blocks_.count(c.key)) {
+            c.error = 5;  // EIO for the whole request
+            c.bytes = 0;
+            c.completedUs = 777000;
+        }
+        return true;
+    }
+
+private:
+    std::set<uint64_t> blocks_;
+};
+
+TEST(ReadWindow, AMergedRequestThatFailedBlamesOnlyTheBlocksThatFailAlone) {
+    // Block 41 is bad; the request of blocks 40 to 43 failed as one. Blocks 90 and
+    // 91 are both bad and came back together.
+    auto m = testsupport::Machine(Drive(200 * Block, R"(, "unreadable": [{"offset": 2686976, "length": 512},
+        {"offset": 5898240, "length": 131072}])"));
+    for (uint32_t depth : {32u, 4u}) {
+        SCOPED_TRACE(depth);
+        MergedFailures merged(*m, {40, 41, 42, 43, 90, 91});
+        SurfaceRunCallbacks cb;
+        std::vector<int64_t> failed;
+        cb.blockFailed = [&](int64_t, int64_t s) { failed.push_back(s); };
+        TSurfaceRun run(merged, std::move(cb));
+        run.QueueDepth = depth;
+        const size_t before = m->Reads().size();
+        SurfaceRunResult res = run.Run("\\\\.\\PhysicalDrive0", "DISK", 200 * 128);
+        EXPECT_EQ(failed, (std::vector<int64_t>{41 * 128, 90 * 128, 91 * 128}));
+        EXPECT_EQ(res.ErrorCount, 3);
+        EXPECT_EQ(res.readTimes.Counts()[ReadFailed], 3);
+        EXPECT_EQ(res.readTimes.Blocks(), 200);
+        EXPECT_EQ(m->Reads().size() - before, 206u) << "each block of the failed request read once more";
+    }
 }
 
 // The abort still stops after the current block with the same stop sector;
