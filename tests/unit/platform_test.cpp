@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <stdexcept>
@@ -37,6 +39,13 @@ TEST(SimulatedMachine, RejectsManifestsItCannotUse) {
     EXPECT_THROW(testsupport::Machine("[1, 2]"), std::runtime_error);
     EXPECT_THROW(testsupport::Machine(R"({"drives": [{"size": 10}]})"), std::runtime_error);
     EXPECT_THROW(sim::SimPlatform::FromManifestFile("/nonexistent/machine.json"), std::runtime_error);
+    // A FIFO or a directory under the name is refused at once, not waited on.
+    const std::string fifo = testing::TempDir() + "scandor-manifest-fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(sim::SimPlatform::FromManifestFile(fifo), std::runtime_error);
+    ::unlink(fifo.c_str());
+    EXPECT_THROW(sim::SimPlatform::FromManifestFile(testing::TempDir()), std::runtime_error);
     // Sizes, sectors and codes are whole numbers; a fraction, or a number no integer
     // type can hold, is refused when the manifest loads, not misread later.
     for (const char* manifest : {R"({"drives": [{"path": "\\\\.\\PhysicalDrive0", "size": 4.1e90}]})",

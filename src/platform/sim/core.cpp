@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -56,13 +58,30 @@ SimPlatform::SimPlatform(const Json& manifest, std::string dir)
 SimPlatform::~SimPlatform() = default;
 
 std::unique_ptr<SimPlatform> SimPlatform::FromManifestFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read machine manifest " + path);
-    std::stringstream ss;
-    ss << in.rdbuf();
+    // Not blocking: a FIFO or a device under that name must not hang the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) throw std::runtime_error("cannot read machine manifest " + path);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxManifestBytes) {
+        ::close(fd);
+        throw std::runtime_error("machine manifest " + path + " is not a file of at most " +
+                                 std::to_string(MaxManifestBytes >> 20) + " MiB");
+    }
+    std::string text;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || text.size() + static_cast<size_t>(n) > MaxManifestBytes) {
+            ::close(fd);
+            if (n == 0) break;
+            throw std::runtime_error("cannot read machine manifest " + path);
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
     auto slash = path.find_last_of('/');
     std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-    return FromJsonText(ss.str(), dir);
+    return FromJsonText(text, dir);
 }
 
 std::unique_ptr<SimPlatform> SimPlatform::FromJsonText(const std::string& text, std::string dir) {

@@ -35,6 +35,7 @@ public:
     static std::unique_ptr<SimPlatform> FromJsonText(const std::string& text, std::string dir);
     // Deeper manifests are refused; real ones use fewer than ten levels.
     static constexpr int MaxManifestDepth = 64;
+    static constexpr long MaxManifestBytes = 64L << 20;
 
     Handle CreateFile(const std::string& path, uint32_t access, uint32_t share,
                       uint32_t creation, uint32_t flags) override;
