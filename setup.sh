@@ -18,8 +18,8 @@ PACKAGES=(
   liburing-dev
   # manifests, JSON output, tests
   nlohmann-json3-dev libgtest-dev
-  # metrics: the textfile collector and promtool for the tests; systemd-analyze for the units
-  prometheus-node-exporter prometheus systemd
+  # metrics tests: the textfile collector, promtool, systemd-analyze, strace (stops a run at its rename)
+  prometheus-node-exporter prometheus systemd strace
   # a comma-separator locale for the number-format tests (localedef sources)
   locales
   # real-device tests: loop devices, partition tables, FUSE, the peer reader

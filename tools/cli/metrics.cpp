@@ -156,7 +156,7 @@ std::map<std::string, ScanRecord> LatestScans(platform::Platform& p) {
 
 }  // namespace
 
-std::string MetricsText(platform::Platform& p) {
+std::string MetricsText(platform::Platform& p, bool& foundDrives) {
     const auto began = std::chrono::steady_clock::now();
     exposition::Writer w;
     DeclareFamilies(w);
@@ -184,15 +184,16 @@ std::string MetricsText(platform::Platform& p) {
         }
         if (auto it = scans.find(d.id); !d.id.empty() && it != scans.end()) SurfaceMetrics(w, base, it->second);
     }
-    w.Sample("scandor_metrics_success", {}, numbers.empty() ? "0" : "1");
+    foundDrives = !numbers.empty();
+    w.Sample("scandor_metrics_success", {}, foundDrives ? "1" : "0");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     w.Sample("scandor_metrics_duration_seconds", {}, Number(seconds));
     return w.Text();
 }
 
 int MetricsCommand(platform::Platform& p, const Options& o) {
-    const std::string text = MetricsText(p);
-    const bool found = text.find("scandor_metrics_success 1") != std::string::npos;
+    bool found = false;
+    const std::string text = MetricsText(p, found);
     if (o.textfileDir.empty()) {
         std::cout << text << std::flush;
         return found ? ExitHealthy : ExitUnreadable;
