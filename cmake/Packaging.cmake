@@ -13,6 +13,8 @@ if(TARGET scandor-helper)
 endif()
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/demo/ DESTINATION ${CMAKE_INSTALL_DATADIR}/scandor/demo)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/grafana/scandor-dashboard.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/scandor/grafana)
 install(FILES ${PKG}/${SCANDOR_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PKG}/${SCANDOR_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # The policy names the helper by the prefix the files are installed under (the
