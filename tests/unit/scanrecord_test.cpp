@@ -11,6 +11,7 @@
 
 #include "drive/stableid.h"
 #include "linux/devices.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/linux/scanrecords.h"
 #include "shell/exposition.h"
 #include "support/sim.h"
@@ -327,4 +328,17 @@ TEST(MetricsLabels, ValuesAreEscapedSoNothingEndsALineOrAValueEarly) {
               "# HELP m_a A.\n# TYPE m_a gauge\nm_a 0.25\n"
               "# HELP m_b B.\n# TYPE m_b counter\nm_b{k=\"1\"} 2\nm_b{k=\"2\"} 18446744073709551615\n");
     EXPECT_THROW(w.Sample("m_undeclared", {}, "1"), std::logic_error);
+}
+
+TEST(ScanRecordFiles, TheRealMachineKeepsRecordsInItsFolderAndSaysWhyNot) {
+    devtest::TempDir t;
+    platform::linuxbe::LinuxPlatform machine(t / "HKLM.reg");
+    machine.SetScanRecordFolder(t / "scans");
+    platform::Platform& p = machine;
+    EXPECT_TRUE(p.LoadScanRecords().empty());
+    EXPECT_FALSE(p.SaveScanRecord("../up", "{}"));
+    EXPECT_EQ(p.GetLastError(), static_cast<uint32_t>(EINVAL));
+    ASSERT_TRUE(p.SaveScanRecord("0x5000", "{\"a\":1}"));
+    EXPECT_EQ(p.LoadScanRecords(), std::vector<std::string>{"{\"a\":1}"});
+    EXPECT_FALSE(fs::exists(t / "up.json"));
 }

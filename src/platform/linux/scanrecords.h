@@ -13,7 +13,7 @@ namespace platform::linuxbe {
 constexpr const char* DefaultScanRecordFolder = "/var/lib/kaveno-scandor/scans";
 // A record is a few hundred bytes; anything far larger was not written by us.
 constexpr size_t MaxScanRecordBytes = 64 * 1024;
-constexpr size_t MaxScanRecords = 4096;
+constexpr size_t MaxScanRecords = 1024;
 
 // [A-Za-z0-9._-], 1 to 128 characters: a file name that cannot leave the folder.
 bool ValidScanRecordKey(const std::string& key);
