@@ -29,7 +29,7 @@ for d in pkexec polkitd libc6 libqt6widgets6 libudev1 libblkid1; do
   grep -qE "(^|, )$d( |,|$)" <<<"$depends" || fail "Depends lacks $d"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = admin ] || fail "Section is not admin"
-dpkg-deb -f "$deb" Description | grep -q 'drives' || fail "no description"
+grep -q 'drives' <<<"$(dpkg-deb -f "$deb" Description)" || fail "no description"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
