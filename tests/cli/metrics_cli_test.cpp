@@ -336,6 +336,19 @@ TEST_F(MetricsCli, NodeExporterServesEveryDriveHealthErrorAndLastScan) {
     EXPECT_EQ(lint.out, "");
 }
 
+TEST_F(MetricsCli, AnAttributeListedTwiceGivesOneSeries) {
+    json twice = AtaDisk(0, json::array({Attribute(5, 51, 100, 100, 36, 4), Attribute(5, 51, 90, 90, 36, 9),
+                                         Attribute(194, 34, 35, 50, 0, 35)}),
+                         {{"SerialNumber", "TWICE"}});
+    const CliResult r = RunCli({"metrics"}, Machine(json::array({twice})));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto s = ParseExposition(r.out);
+    for (const char* name : {"scandor_smart_attribute_value", "scandor_smart_attribute_worst",
+                             "scandor_smart_attribute_threshold", "scandor_smart_attribute_raw"})
+        EXPECT_EQ(Find(s, name, {{"attribute", "5"}}).size(), 1u) << name;
+    EXPECT_EQ(Value(s, "scandor_smart_attribute_raw", {{"attribute", "5"}}), 4);
+}
+
 TEST_F(MetricsCli, AMachineWithoutDrivesSaysItFoundNothing) {
     const CliResult empty = RunCli({"metrics"}, Machine(json::array()));
     EXPECT_EQ(empty.code, 3);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include "commands.h"
 #include "drives.h"
@@ -112,9 +113,12 @@ void SmartMetrics(exposition::Writer& w, const Labels& base, const SmartTestOutc
     const int count = std::min(r.AttributeCount, static_cast<int32_t>(SmartSlotCount));
     bool temperature = false;
     int64_t powerOnHours = -1;
+    std::set<int> seen;
     for (int i = 0; i < count; ++i) {
         const int id = r.AttributeId[i];
-        if (id == 0) continue;
+        // An ID a drive lists twice would repeat a series, which the format does not
+        // allow (readers drop one or refuse the text): the first one counts.
+        if (id == 0 || !seen.insert(id).second) continue;
         temperature = temperature || id == 194 || id == 190;
         // Hours in the low 32 bits on nearly every drive; some keep minutes or milliseconds above.
         if (id == 9) powerOnHours = r.RawValue[i] & 0xFFFFFFFF;
