@@ -18,6 +18,8 @@ PACKAGES=(
   liburing-dev
   # manifests, JSON output, tests
   nlohmann-json3-dev libgtest-dev
+  # metrics tests: the textfile collector, promtool, systemd-analyze, strace (stops a run at its rename)
+  prometheus-node-exporter prometheus systemd strace
   # a comma-separator locale for the number-format tests (localedef sources)
   locales
   # real-device tests: loop devices, partition tables, FUSE, the peer reader

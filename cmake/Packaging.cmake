@@ -13,6 +13,8 @@ if(TARGET scandor-helper)
 endif()
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/demo/ DESTINATION ${CMAKE_INSTALL_DATADIR}/scandor/demo)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/grafana/scandor-dashboard.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/scandor/grafana)
 install(FILES ${PKG}/${SCANDOR_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PKG}/${SCANDOR_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # The policy names the helper by the prefix the files are installed under (the
@@ -73,3 +75,23 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)
+
+# The schedules: systemd units, installed disabled (README: how to enable them).
+# The build tree gets a copy naming its own scandor-cli, for systemd-analyze verify.
+set(SCANDOR_UNITS scandor-metrics.service scandor-metrics.timer scandor-check.service scandor-check.timer
+                  scandor-scan@.service scandor-scan@.timer)
+foreach(unit ${SCANDOR_UNITS})
+  set(SCANDOR_CLI $<TARGET_FILE:scandor-cli>)
+  file(READ ${PROJECT_SOURCE_DIR}/resources/systemd/${unit}.in unit_text)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/systemd/${unit}.in)
+  string(REPLACE "@SCANDOR_CLI@" "$<TARGET_FILE:scandor-cli>" unit_text "${unit_text}")
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/systemd/${unit} CONTENT "${unit_text}")
+endforeach()
+install(CODE "
+  foreach(unit ${SCANDOR_UNITS})
+    set(SCANDOR_CLI \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/scandor-cli\")
+    set(target \"\$ENV{DESTDIR}/lib/systemd/system/\${unit}\")
+    message(STATUS \"Installing: \${target}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/resources/systemd/\${unit}.in\" \"\${target}\" @ONLY)
+  endforeach()
+")

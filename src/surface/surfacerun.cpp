@@ -2,9 +2,13 @@
 
 #include <cfenv>
 #include <cmath>
+#include <ctime>
 
 #include "drive/format.h"
+#include "drive/stableid.h"
+#include "platform/drivepath.h"
 #include "platform/platform.h"
+#include "surface/scanrecord.h"
 #include "surface/readwindow.h"
 #include "surface/sectorreader.h"
 
@@ -47,6 +51,34 @@ void TSurfaceRun::ShowTestTimes(int32_t refreshInterval, int64_t current, int64_
     if (cb_.usedTime) cb_.usedTime(FormatDuration(true, used));
 }
 
+void TSurfaceRun::KeepRecord(SurfaceRunResult& result, const std::string& label, int driveNumber,
+                             const std::string& devicePath, int64_t endSector, int64_t startUnix) {
+    // A drive that names itself in no lasting way (a loop device) has no record to replace.
+    if (label.empty()) return;
+    ScanRecord r;
+    r.id = label;
+    r.driveNumber = driveNumber;
+    r.device = devicePath;
+    r.node = result.node;
+    r.startSector = 0;
+    r.endSector = endSector;
+    r.stopSector = result.CurrentSector;
+    r.blocksRead = result.readTimes.Blocks();
+    r.failedBlocks = result.ErrorCount;
+    r.readTimes = result.readTimes.Counts();
+    r.startUnix = startUnix;
+    r.durationSeconds = static_cast<uint32_t>(platform_.GetTickCount() - StartTick) / 1000.0;
+    r.aborted = result.aborted;
+    r.vanished = result.vanished;
+    r.completed = !result.aborted && !result.vanished;
+    if (platform_.SaveScanRecord(ScanRecordKey(label), ScanRecordJson(r))) {
+        result.recordKept = true;
+        return;
+    }
+    // Error 0: the machine keeps no records (a simulated one without a state folder).
+    if (const uint32_t e = platform_.GetLastError(); e != 0) result.recordError = TrimmedText(platform_.SystemErrorText(e));
+}
+
 SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::string& displayName,
                                   int64_t endSector, const DriveIdentity* expected) {
     SurfaceRunResult result;
@@ -62,6 +94,12 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
     result.readMode = window.Describe();
     if (cb_.readMode) cb_.readMode(result.readMode);
     result.node = reader.Identity.node;
+
+    // Who the drive is, asked before reading: a drive that goes midway still gets its record.
+    const std::optional<int> driveNumber = platform::PhysicalDriveNumber(devicePath);
+    std::string recordLabel;
+    if (driveNumber) recordLabel = QueryDriveStableId(platform_, *driveNumber).Label();
+    const int64_t startUnix = static_cast<int64_t>(std::time(nullptr));
 
     int64_t current = 0;
     StartTick = platform_.GetTickCount();
@@ -100,5 +138,6 @@ SurfaceRunResult TSurfaceRun::Run(const std::string& devicePath, const std::stri
     window.Stop();
     reader.Close();
     result.CurrentSector = current;
+    if (driveNumber) KeepRecord(result, recordLabel, *driveNumber, devicePath, endSector, startUnix);
     return result;
 }

@@ -37,6 +37,9 @@ struct SurfaceRunResult {
     bool wrongDisk = false;     // not opened: the path now leads to another disk than expected
     bool vanished = false;      // the drive went during the run; CurrentSector is where
     std::string node;           // the device node or file the run read
+    // A physical drive's scan is kept as its drive's last scan record.
+    bool recordKept = false;
+    std::string recordError;    // why it was not kept; empty when kept or not asked for
 };
 
 class TSurfaceRun {
@@ -66,6 +69,9 @@ public:
     uint32_t QueueDepth = DefaultQueueDepth;
 
 private:
+    void KeepRecord(SurfaceRunResult& result, const std::string& label, int driveNumber,
+                    const std::string& devicePath, int64_t endSector, int64_t startUnix);
+
     platform::Platform& platform_;
     SurfaceRunCallbacks cb_;
 };

@@ -21,7 +21,8 @@ TEST_F(SurfaceCli, HelpNamesEveryCommandAndExitCode) {
     for (const char* flag : {"--help", "-h", "help"}) {
         CliResult r = RunCli({flag}, "");
         EXPECT_EQ(r.code, 0) << flag;
-        for (const char* word : {"list [--smart]", "smart N", "surface N|PATH [--email]", "--json", "Exit codes",
+        for (const char* word : {"list [--smart]", "smart N", "surface N|PATH [--email | --email-on-problem]",
+                                 "metrics [--textfile DIR]", "check [--email]", "--json", "Exit codes",
                                  "  2    usage error", "  3    the device could not be opened"})
             EXPECT_NE(r.out.find(word), std::string::npos) << flag << ": " << word;
     }

@@ -5,12 +5,15 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QTimer>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
 #include "shell/ui/driveitems.h"
 #include "surface/maildelivery.h"
+#include "linux/devices.h"
 #include "window.h"
 
 using testsupport::Window;
@@ -255,4 +258,33 @@ TEST(DriveListDoubleClick, AListOutOfDateIsSaidAndFilledAgainInsteadOfReadingAno
     EXPECT_EQ(w.machine->Reads().size(), size_t(8388608 / 65536));
     EXPECT_EQ(w.dialogs.boxes.size(), 1u);
     EXPECT_EQ(w.CurrentPage(), 3);
+}
+
+// The window's scans are kept as the drive's last scan record, like the command
+// line's; one that cannot be kept is said in the log, and the report is unchanged.
+TEST(SurfaceTestWindow, AScanIsKeptAsTheDrivesRecordOrTheLogSaysWhyNot) {
+    devtest::TempDir dir;
+    const std::string identity = R"(, "wmi": {"Model": "SIM", "SerialNumber": "W1"})";
+    {
+        Window w(R"({"stateFolder": "state", )" + Manifest(4096, identity).substr(1), dir.path());
+        w.form->TestMode = 2;
+        AddDrive(w, 0, 4096 * 512);
+        w.form->DrivesListViewDblClick();
+        EXPECT_EQ(w.CurrentPage(), 3);
+        EXPECT_FALSE(w.Log().contains("record")) << w.Log().toStdString();
+        std::ifstream in(dir / "state/SIM_W1.json");
+        const auto record = nlohmann::json::parse(in, nullptr, false);
+        ASSERT_TRUE(record.is_object());
+        EXPECT_EQ(record["endSector"], 4096);
+        EXPECT_EQ(record["blocksRead"], 32);
+        EXPECT_EQ(record["completed"], true);
+    }
+    std::ofstream(dir / "blocked") << "a file where the folder should be";
+    Window w(R"({"stateFolder": "blocked/scans", )" + Manifest(4096, identity).substr(1), dir.path());
+    w.form->TestMode = 2;
+    AddDrive(w, 0, 4096 * 512);
+    w.form->DrivesListViewDblClick();
+    EXPECT_EQ(w.CurrentPage(), 3);
+    EXPECT_TRUE(w.Log().contains("The scan record was not kept: Not a directory")) << w.Log().toStdString();
+    EXPECT_EQ(ReportLines(w)[0], "Drive Test Report");
 }

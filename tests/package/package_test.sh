@@ -29,7 +29,7 @@ for d in pkexec polkitd libc6 libqt6widgets6 libudev1 libblkid1; do
   grep -qE "(^|, )$d( |,|$)" <<<"$depends" || fail "Depends lacks $d"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = admin ] || fail "Section is not admin"
-dpkg-deb -f "$deb" Description | grep -q 'drives' || fail "no description"
+grep -q 'drives' <<<"$(dpkg-deb -f "$deb" Description)" || fail "no description"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
@@ -39,7 +39,11 @@ for f in usr/bin/scandor usr/bin/scandor-cli usr/libexec/scandor/scandor-helper 
          usr/share/polkit-1/actions/de.kaveno.Scandor.policy \
          usr/share/man/man1/scandor.1.gz usr/share/man/man1/scandor-cli.1.gz \
          usr/share/bash-completion/completions/scandor-cli \
-         usr/share/scandor/demo/machine.json usr/share/doc/scandor/copyright; do
+         usr/share/scandor/demo/machine.json usr/share/doc/scandor/copyright \
+         usr/share/scandor/grafana/scandor-dashboard.json \
+         lib/systemd/system/scandor-metrics.service lib/systemd/system/scandor-metrics.timer \
+         lib/systemd/system/scandor-check.service lib/systemd/system/scandor-check.timer \
+         lib/systemd/system/scandor-scan@.service lib/systemd/system/scandor-scan@.timer; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 [ -x "$root/usr/bin/scandor-cli" ] || fail "scandor-cli is not executable"
@@ -57,6 +61,11 @@ for page in scandor scandor-cli; do
 done
 zcat "$root/usr/share/man/man1/scandor-cli.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "scandor-cli(1) lacks the exit codes"
 bash -n "$root/usr/share/bash-completion/completions/scandor-cli" || fail "bash completion does not parse"
+# The schedules run the installed program and are not enabled by the package.
+for unit in "$root"/lib/systemd/system/scandor-*.service; do
+  grep -q '^ExecStart=/usr/bin/scandor-cli ' "$unit" || fail "$(basename "$unit") does not run /usr/bin/scandor-cli"
+done
+if [ -d "$root/etc/systemd" ]; then fail "the package enables units"; fi
 # The installed command line runs from the unpacked tree on a simulated machine.
 SCANDOR_MACHINE="$root/usr/share/scandor/demo/machine.json" "$root/usr/bin/scandor-cli" list >"$work/list.txt" ||
   fail "scandor-cli list on the demo machine"

@@ -27,6 +27,13 @@ extern volatile std::sig_atomic_t AbortSignal;
 int ListCommand(platform::Platform& p, const Options& o);
 int SmartCommand(platform::Platform& p, const Options& o);
 int SurfaceCommand(platform::Platform& p, const Options& o);
+int MetricsCommand(platform::Platform& p, const Options& o);
+int CheckCommand(platform::Platform& p, const Options& o);
+
+// Every physical drive's metrics in the text exposition format; foundDrives: any drive was there.
+std::string MetricsText(platform::Platform& p, bool& foundDrives);
+// Mails a report with the saved e-mail settings (port 25); the delivery lines.
+std::vector<std::string> SendByEmail(platform::Platform& p, const std::vector<std::string>& report);
 
 // Shared by the commands.
 MessageStrings EnglishMessages();

@@ -19,6 +19,8 @@ const char* CommandName(cli::Command c) {
         case cli::Command::List: return "list";
         case cli::Command::Smart: return "smart";
         case cli::Command::Surface: return "surface";
+        case cli::Command::Metrics: return "metrics";
+        case cli::Command::Check: return "check";
         default: return "";
     }
 }
@@ -53,6 +55,8 @@ int main(int argc, char** argv) {
             case cli::Command::List: return cli::ListCommand(*p, o);
             case cli::Command::Smart: return cli::SmartCommand(*p, o);
             case cli::Command::Surface: return cli::SurfaceCommand(*p, o);
+            case cli::Command::Metrics: return cli::MetricsCommand(*p, o);
+            case cli::Command::Check: return cli::CheckCommand(*p, o);
             default: break;
         }
     } catch (const std::exception& e) {

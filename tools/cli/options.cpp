@@ -36,8 +36,17 @@ Options ParseOptions(const std::vector<std::string>& args) {
     bool optionsEnded = false;
     bool smartFlag = false;
     bool expectDepth = false;
+    bool expectTextfile = false;
+    bool textfileGiven = false;
     for (const std::string& a : args) {
-        if (expectDepth) {
+        if (expectTextfile) {
+            expectTextfile = false;
+            o.textfileDir = a;
+            if (a.empty()) {
+                o.error = "--textfile takes a folder";
+                return o;
+            }
+        } else if (expectDepth) {
             expectDepth = false;
             int n = 0;
             // The same digits-only rule as a drive number, then the range.
@@ -61,10 +70,19 @@ Options ParseOptions(const std::vector<std::string>& args) {
             o.email = true;
         } else if (a == "--queue-depth") {
             expectDepth = true;
+        } else if (a == "--email-on-problem") {
+            o.emailOnProblem = true;
+        } else if (a == "--textfile") {
+            expectTextfile = true;
+            textfileGiven = true;
         } else {
             o.error = "unknown option '" + a + "'";
             return o;
         }
+    }
+    if (expectTextfile) {
+        o.error = "--textfile takes a folder";
+        return o;
     }
     if (expectDepth) {
         o.error = "--queue-depth takes a number from 1 to " + std::to_string(MaxQueueDepth);
@@ -104,12 +122,25 @@ Options ParseOptions(const std::vector<std::string>& args) {
             if (!ParseDriveNumber(o.target, o.driveNumber)) o.driveNumber = -1;
             if (digits && o.driveNumber < 0) o.error = "'" + o.target + "' is no drive number";
         }
+    } else if (cmd == "metrics") {
+        o.command = Command::Metrics;
+        if (operands != 0) o.error = "metrics takes no operand";
+    } else if (cmd == "check") {
+        o.command = Command::Check;
+        if (operands != 0) o.error = "check takes no operand";
     } else {
         o.error = "unknown command '" + cmd + "'";
         return o;
     }
     if (o.error.empty() && smartFlag && o.command != Command::List) o.error = "--smart belongs to list";
-    if (o.error.empty() && o.email && o.command != Command::Surface) o.error = "--email belongs to surface";
+    if (o.error.empty() && o.email && o.command != Command::Surface && o.command != Command::Check)
+        o.error = "--email belongs to surface and check";
+    if (o.error.empty() && o.emailOnProblem && o.command != Command::Surface)
+        o.error = "--email-on-problem belongs to surface";
+    if (o.error.empty() && o.email && o.emailOnProblem) o.error = "give --email or --email-on-problem, not both";
+    if (o.error.empty() && textfileGiven && o.command != Command::Metrics) o.error = "--textfile belongs to metrics";
+    if (o.error.empty() && o.json && (o.command == Command::Metrics || o.command == Command::Check))
+        o.error = "--json belongs to list, smart and surface";
     if (o.error.empty() && o.queueDepth && o.command != Command::Surface) o.error = "--queue-depth belongs to surface";
     return o;
 }
@@ -127,7 +158,7 @@ Commands:
                         interface type (- when unknown).
   smart N               The S.M.A.R.T. test of physical drive N; prints the report
                         that "Print Report" writes.
-  surface N|PATH [--email] [--queue-depth N]
+  surface N|PATH [--email | --email-on-problem] [--queue-depth N]
                         The surface test of physical drive N, a floppy drive (A:,
                         B:) or an image file or device node given by its absolute
                         path (digits alone are always a drive number: give a
@@ -138,11 +169,24 @@ Commands:
                         report is also sent with the saved e-mail settings, and the
                         delivery lines follow the report. --queue-depth sets the
                         reads kept in flight (1 to 256, default 32).
+                        --email-on-problem sends the report only when a block
+                        failed, the drive went, or a block took 500 ms or more.
+                        /dev/disk/by-id/NAME names the physical drive carrying
+                        that name.
                         While stderr is a terminal, one progress line rewrites
                         itself there. Ctrl-C (or SIGTERM) stops the test after the
                         block being read, and the report is still printed; a second
                         Ctrl-C ends the program at once. During delivery
                         Ctrl-C abandons it.
+  metrics [--textfile DIR]
+                        Every physical drive's S.M.A.R.T. values and last surface
+                        scan in Prometheus's text format, on stdout or written
+                        atomically as DIR/scandor.prom for node_exporter's
+                        textfile collector.
+  check [--email]       The S.M.A.R.T. test of every physical drive: one line per
+                        drive (number, PASSED/FAILED/ERROR, identity, model), then
+                        the report of each failing drive; with --email each such
+                        report is sent with the saved e-mail settings.
   help, --help, -h      This text.
 
 Options:

@@ -15,13 +15,15 @@ enum ExitCode : int {
     ExitInterrupted = 130, // surface: aborted by a signal before any problem was found
 };
 
-enum class Command { None, Help, List, Smart, Surface };
+enum class Command { None, Help, List, Smart, Surface, Metrics, Check };
 
 struct Options {
     Command command = Command::None;
     bool json = false;
     bool smartList = false;   // list --smart
-    bool email = false;       // surface --email
+    bool email = false;       // surface, check --email
+    bool emailOnProblem = false;  // surface --email-on-problem
+    std::string textfileDir;  // metrics --textfile DIR
     int queueDepth = 0;       // surface --queue-depth N; 0: the default
     std::string target;       // smart N, surface N|PATH, as typed
     int driveNumber = -1;     // smart N, or surface N

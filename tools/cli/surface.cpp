@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "drives.h"
 #include "drive/bigdriveinfo.h"
 #include "drive/format.h"
 #include "drive/harddrive.h"
@@ -127,6 +128,13 @@ int ResolveTarget(platform::Platform& p, const Options& o, const MessageStrings&
         t.path = std::string("\\\\.\\") + letter + ":";
         t.displayName = std::string(1, letter) + ":\\";
         t.kind = KindFloppy;
+    } else if (const std::string byId = "/dev/disk/by-id/";
+               o.target.compare(0, byId.size(), byId) == 0 &&
+               (number = DriveNumberOfByIdName(p, o.target.substr(byId.size()))) >= 0) {
+        // A name that stays with the disk, as a schedule names it; the run and its
+        // record then belong to the physical drive like a drive number's.
+        t.driveNumber = number;
+        t.path = platform::PhysicalDrivePath(number);
     } else if (o.driveNumber >= 0 || PhysicalDrivePath(o.target, number)) {
         t.driveNumber = o.driveNumber >= 0 ? o.driveNumber : number;
         t.path = "\\\\.\\PhysicalDrive" + std::to_string(t.driveNumber);
@@ -202,6 +210,8 @@ nlohmann::ordered_json SlowBlocksJson(const TReadTimes& t) {
     return j;
 }
 
+}  // namespace
+
 std::vector<std::string> SendByEmail(platform::Platform& p, const std::vector<std::string>& report) {
     // The window definition's texts, which a reading that stops early leaves in place.
     settings::EmailFields f;
@@ -228,8 +238,6 @@ std::vector<std::string> SendByEmail(platform::Platform& p, const std::vector<st
     SetSignalPhase(SignalPhase::Exit);
     return lines;
 }
-
-}  // namespace
 
 int SurfaceCommand(platform::Platform& p, const Options& o) {
     const MessageStrings messages = EnglishMessages();
@@ -277,9 +285,12 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
 
     // Which node the number led to, on stderr, so stdout keeps the report alone.
     std::cerr << "Device node: " << platform::PrintablePath(result.node) << std::endl;
+    if (!result.recordError.empty())
+        std::cerr << "scandor-cli: the scan record was not kept: " << Printable(result.recordError) << std::endl;
     if (!o.json) PrintLines(report);
     std::vector<std::string> mailLines;
-    if (o.email) {
+    const bool problem = result.ErrorCount > 0 || result.vanished || result.readTimes.Counts()[AtLeast500ms] > 0;
+    if (o.email || (o.emailOnProblem && problem)) {
         mailLines = SendByEmail(p, report);
         if (!o.json) PrintLines(mailLines);
     }
@@ -311,7 +322,7 @@ int SurfaceCommand(platform::Platform& p, const Options& o) {
             {"report", report},
             {"exitCode", code},
         };
-        if (o.email)
+        if (o.email || (o.emailOnProblem && problem))
             doc["email"] = {{"sent", !mailLines.empty() && mailLines.back() == "Email send."}, {"log", mailLines}};
         PrintJson(doc);
     }

@@ -61,6 +61,9 @@ public:
     Registry& GetRegistry() override;
     WmiQueryResult WmiExecQuery(const std::string& nameSpace, const std::string& wql) override;
 
+    bool SaveScanRecord(const std::string& key, const std::string& json) override;
+    std::vector<std::string> LoadScanRecords() override;
+
     std::string SpecialFolderPath(int csidl) override;
     bool FileExists(const std::string& path) override;
     bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& desc) override;
@@ -72,6 +75,8 @@ public:
     void SetOverlappedMode(OverlappedMode mode) { overlappedMode_ = mode; }
     // The descriptor behind a handle (-1 if none), so tests can check how it was opened.
     int DescriptorOf(Handle h) const;
+    // Where scan records are kept (tests use their own folder).
+    void SetScanRecordFolder(std::string dir) { scanRecordFolder_ = std::move(dir); }
 
 private:
     OpenFile* Find(Handle h);
@@ -91,6 +96,7 @@ private:
     OverlappedMode overlappedMode_ = OverlappedMode::Auto;
     std::unique_ptr<Registry> registry_;
     std::string hivePath_;
+    std::string scanRecordFolder_ = "/var/lib/kaveno-scandor/scans";
 };
 
 }  // namespace platform::linuxbe

@@ -1,6 +1,7 @@
 // Win32_DiskDrive queries answered from sysfs and the udev database.
 #include <libudev.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -42,7 +43,8 @@ uint64_t ReadNumber(const fs::path& p, uint64_t fallback) {
 
 // udev properties of a block device; empty without a udev database.
 struct UdevFacts {
-    std::string bus, serial, model;
+    std::string bus, serial, model, wwn;
+    std::vector<std::string> byId;   // names under /dev/disk/by-id, sorted
 };
 
 UdevFacts Udev(const std::string& name) {
@@ -59,6 +61,15 @@ UdevFacts Udev(const std::string& name) {
     f.bus = prop("ID_BUS");
     f.serial = prop("ID_SERIAL_SHORT");
     f.model = Trimmed(DecodeUdevEscapes(prop("ID_MODEL_ENC")));
+    f.wwn = prop("ID_WWN_WITH_EXTENSION");
+    if (f.wwn.empty()) f.wwn = prop("ID_WWN");
+    const std::string byIdPrefix = "/dev/disk/by-id/";
+    for (udev_list_entry* e = udev_device_get_devlinks_list_entry(d.get()); e; e = udev_list_entry_get_next(e)) {
+        const std::string link = udev_list_entry_get_name(e);
+        if (link.compare(0, byIdPrefix.size(), byIdPrefix) == 0 && link.size() > byIdPrefix.size())
+            f.byId.push_back(link.substr(byIdPrefix.size()));
+    }
+    std::sort(f.byId.begin(), f.byId.end());
     return f;
 }
 
@@ -68,6 +79,14 @@ WmiProperty Text(const char* name, const std::string& value) {
         p.value.kind = WmiValue::Text;
         p.value.texts = {value};
     }
+    return p;
+}
+
+WmiProperty TextArray(const char* name, const std::vector<std::string>& values) {
+    WmiProperty p{name, CIM_STRING, {}};
+    p.value.kind = WmiValue::Text;
+    p.value.isArray = true;
+    p.value.texts = values;
     return p;
 }
 
@@ -145,6 +164,9 @@ WmiObject DiskDrive(const fs::path& sysBlock, const std::string& name, uint32_t 
                           : interface == "USB" ? "External hard disk media"
                                                : "Fixed hard disk media"),
         caps,
+        // Not Win32_DiskDrive's: the names that stay with the disk when numbers move.
+        Text("WWN", udevFacts.wwn),
+        TextArray("ByIdNames", udevFacts.byId),
     };
     return o;
 }

@@ -9,7 +9,8 @@
 namespace platform::linuxbe {
 
 // One object per whole disk of sysBlock, in drive-number order: Name, Model,
-// InterfaceType, SerialNumber, Size, Index, MediaType, Capabilities.
+// InterfaceType, SerialNumber, Size, Index, MediaType, Capabilities, and the
+// disk's WWN and /dev/disk/by-id names (ByIdNames, sorted) from udev.
 std::vector<WmiObject> DiskDriveObjects(const std::string& sysBlock = "/sys/block");
 
 // A query answered from the disks of sysBlock.

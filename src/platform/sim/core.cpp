@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/drivepath.h"
+#include "platform/linux/scanrecords.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
@@ -106,6 +107,23 @@ std::unique_ptr<SimPlatform> SimPlatform::FromJsonText(const std::string& text, 
 std::string SimPlatform::Resolve(const std::string& relative) const {
     if (relative.empty() || relative[0] == '/') return relative;
     return dir_ + "/" + relative;
+}
+
+bool SimPlatform::SaveScanRecord(const std::string& key, const std::string& json) {
+    const Json& m = *manifest_;
+    if (!m.contains("stateFolder") || !m["stateFolder"].is_string()) {
+        lastError_ = 0;
+        return false;
+    }
+    if (linuxbe::StoreScanRecordFile(Resolve(m["stateFolder"].get<std::string>()), key, json)) return true;
+    lastError_ = static_cast<uint32_t>(errno);
+    return false;
+}
+
+std::vector<std::string> SimPlatform::LoadScanRecords() {
+    const Json& m = *manifest_;
+    if (!m.contains("stateFolder") || !m["stateFolder"].is_string()) return {};
+    return linuxbe::LoadScanRecordFiles(Resolve(m["stateFolder"].get<std::string>()));
 }
 
 bool SimPlatform::RemoveDrive(const std::string& path) {

@@ -69,6 +69,10 @@ public:
     Registry& GetRegistry() override;
     WmiQueryResult WmiExecQuery(const std::string& nameSpace, const std::string& wql) override;
 
+    // Kept in the manifest's "stateFolder"; without one nothing is kept (last error 0).
+    bool SaveScanRecord(const std::string& key, const std::string& json) override;
+    std::vector<std::string> LoadScanRecords() override;
+
     std::string SpecialFolderPath(int csidl) override;
     bool FileExists(const std::string& path) override;
     bool SaveShortcut(const std::string& linkPath, const ShortcutSpec& desc) override;

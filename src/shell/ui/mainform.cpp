@@ -433,6 +433,8 @@ void TMainForm::TntBitBtn1Click() {
         LogProcessInfo(QString::fromStdString("Cannot open " + drive.DevicePath + ": " + result.openError));
         return;
     }
+    if (!result.recordError.empty())
+        LogProcessInfo(QString::fromStdString("The scan record was not kept: " + result.recordError));
     WriteSurfaceReport(drive, runStart, runEnd, result);
     ShowPage(3);
     PumpMessages();
