@@ -48,6 +48,12 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return cli::Fail(o, CommandName(o.command), cli::ExitUnreadable, std::string("no machine: ") + e.what());
     }
+    // Drives need the right to read them: asked for once, before anything is listed
+    // or read (an image file or a node given by path is opened with the user's rights).
+    const bool drives = o.command != cli::Command::Surface || o.driveNumber >= 0 || cli::FloppyLetter(o.target) != 0;
+    if (drives)
+        if (const std::string refused = p->ObtainDriveAccess(); !refused.empty())
+            return cli::Fail(o, CommandName(o.command), cli::ExitUnreadable, refused);
     try {
         switch (o.command) {
             case cli::Command::List: return cli::ListCommand(*p, o);

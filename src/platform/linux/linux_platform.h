@@ -72,9 +72,15 @@ public:
     void SetOverlappedMode(OverlappedMode mode) { overlappedMode_ = mode; }
     // The descriptor behind a handle (-1 if none), so tests can check how it was opened.
     int DescriptorOf(Handle h) const;
+    // A handle for a read-only descriptor of a disk opened elsewhere (passed by the
+    // helper), read like one this backend opened; path and node as CreateFile keeps
+    // them. Takes the descriptor, also on failure (then InvalidHandle).
+    Handle AdoptDescriptor(int fd, const std::string& path, const std::string& node);
 
 private:
     OpenFile* Find(Handle h);
+    // Measures an opened file and gives it a handle.
+    Handle Register(OpenFile f);
     // device.cpp: the disk queries (partition info, geometry, layout).
     bool DiskControl(OpenFile& f, uint32_t code, void* out, uint32_t outSize,
                      uint32_t* bytesReturned);
