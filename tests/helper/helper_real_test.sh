@@ -182,10 +182,12 @@ if [ -x "$build/scandor" ] && command -v Xvfb >/dev/null && command -v xdotool >
    && command -v import >/dev/null; then
   shots=${SCANDOR_HELPER_SHOT_DIR:-$build/helper-shots}
   mkdir -p "$shots"
-  display=:$((90 + $$ % 100))
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -ac >"$work/xvfb.log" 2>&1 &
+  # A display number of its own: Xvfb picks a free one and writes it out.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   started+=("$!")
-  for _ in $(seq 50); do DISPLAY=$display xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
+  display=:$(head -n1 "$work/display")
   window_list() {  # $1: the screenshot's name; the window is left running
     runuser -u "$user" -- env -i PATH=/usr/bin:/bin LC_ALL=C DISPLAY="$display" XDG_RUNTIME_DIR="$work" \
       "$build/scandor" >"$work/window.log" 2>&1 &
