@@ -230,6 +230,12 @@ done
 [ "$code" = 3 ] || { cat "$work/deny.err"; fail "list with the rule denying: exit $code, not 3"; }
 grep -q 'Access to the drives was refused' "$work/deny.err" || { cat "$work/deny.err"; fail "no refusal message"; }
 [ ! -s "$work/deny.out" ] || fail "a refused list printed drives"
+as_user "$build/scandor-cli" --json list --smart >"$work/deny-list.json" 2>/dev/null
+code=$?
+[ "$code" = 3 ] || fail "list --json with the rule denying: exit $code, not 3"
+python3 -c 'import json,sys; d=json.load(open(sys.argv[1]))
+assert d["drives"] == [] and d["test"] == "smart" and "refused" in d["error"] and d["exitCode"] == 3, d' \
+  "$work/deny-list.json" || { cat "$work/deny-list.json"; fail "the refused list's JSON document"; }
 as_user "$build/scandor-cli" --json surface "$number" >"$work/deny.json" 2>/dev/null
 code=$?
 [ "$code" = 3 ] || fail "surface with the rule denying: exit $code, not 3"
