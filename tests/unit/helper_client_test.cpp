@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -167,6 +168,11 @@ TEST_F(HelperClient, AHelperThatCannotStartOrEndsEarlyIsNoRefusal) {
     auto quits = Spawning({"/bin/true"});
     EXPECT_EQ(quits->ObtainDriveAccess(),
               "The drives cannot be reached: the helper ended before answering (exit status 0).");
+    // Hangs up without ending: the program does not wait for it.
+    auto hangsUp = Spawning({"/bin/sh", "-c", "exec 0<&- 1>&-; sleep 5"});
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(hangsUp->ObtainDriveAccess(), "The drives cannot be reached: the helper stopped answering.");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
     auto relative = Spawning({"pkexec"});
     EXPECT_NE(relative->ObtainDriveAccess(), "") << "no PATH look-up";
 }

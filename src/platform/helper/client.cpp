@@ -31,18 +31,19 @@ namespace {
 
 // Waits for a child that is ending, for at most about two seconds: a helper stuck
 // in a device command must not hold the program at exit.
-void Reap(pid_t pid, int* status = nullptr) {
-    if (pid <= 0) return;
+bool Reap(pid_t pid, int* status = nullptr) {
+    if (pid <= 0) return false;
     for (int i = 0; i < 200; ++i) {
         int s = 0;
         const pid_t r = ::waitpid(pid, &s, WNOHANG);
         if (r == pid) {
             if (status) *status = s;
-            return;
+            return true;
         }
-        if (r < 0 && errno != EINTR) return;
+        if (r < 0 && errno != EINTR) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return false;
 }
 
 std::string NormalKey(const std::string& path) {
@@ -183,7 +184,10 @@ Channel SpawnHelper(const std::vector<std::string>& command) {
     }
     ::close(sv[0]);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (!Reap(pid, &status)) {
+        // It hung up but goes on running: nothing to wait for here.
+        c.failure = "The drives cannot be reached: the helper stopped answering.";
+        return c;
     }
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code == 126 || code == 127) {
