@@ -30,6 +30,8 @@ PACKAGES=(
   desktop-file-utils
   # screenshots
   xvfb xauth imagemagick
+  # the helper's test with its real parts: the system bus, polkit, pkexec; xdotool clicks the window
+  dbus-daemon polkitd pkexec xdotool
   # the program icon's PNGs, rendered from its SVG by scripts/render-icons.sh
   librsvg2-bin
   # SMART pass-through test: an emulated AHCI disk booting Debian's kernel from a busybox initramfs

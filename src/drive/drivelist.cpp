@@ -49,6 +49,13 @@ std::vector<DriveListEntry> TDriveList::Fill(bool smart) {
     std::vector<DriveListEntry> entries;
     auto log = [this](const std::string& s) { if (cb_.log) cb_.log(s); };
     int counted = 0;
+    // Without the right to read drives none can be listed: the box says why.
+    if (const std::string refused = platform_.ObtainDriveAccess(); !refused.empty()) {
+        log(refused);
+        if (cb_.informationBox) cb_.informationBox(refused, texts_.nothingListedCaption);
+        if (cb_.pump) cb_.pump();
+        return entries;
+    }
     const uint32_t mask = platform_.GetLogicalDrives();
 
     log(texts_.searchFloppyDrives);

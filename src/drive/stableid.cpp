@@ -56,6 +56,7 @@ std::string ScanRecordKey(const std::string& label) {
                         c == '_' || c == '-';
         key += ok ? c : '_';
     }
+    if (key == "." || key == "..") key.assign(key.size(), '_');  // names of folders, not files
     if (key.size() > 128) {
         uint64_t h = 1469598103934665603ull;  // FNV-1a
         for (unsigned char c : label) h = (h ^ c) * 1099511628211ull;

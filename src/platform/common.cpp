@@ -1,6 +1,9 @@
+#include <unistd.h>
+
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/helper/client.h"
 #include "platform/invoker.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/sim/sim_platform.h"
@@ -26,7 +29,14 @@ std::unique_ptr<Platform> CreatePlatformFromEnvironment() {
                 "machine needs no rights: run the program without sudo.");
         return sim::SimPlatform::FromManifestFile(*trusted);
     }
-    return std::make_unique<linuxbe::LinuxPlatform>();
+    auto local = std::make_unique<linuxbe::LinuxPlatform>();
+    if (::geteuid() == 0) return local;
+    // As the user: what needs root is asked of the helper, through pkexec, which
+    // runs only the path the installed policy names (or asks for an administrator).
+    const std::string helperPath = helper::HelperProgramPath(local->ExecutablePath());
+    return std::make_unique<helper::HelperPlatform>(std::move(local), [helperPath] {
+        return helper::SpawnHelper({"/usr/bin/pkexec", helperPath});
+    });
 }
 
 }  // namespace platform

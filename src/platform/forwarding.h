@@ -39,6 +39,7 @@ public:
         return inner_.SaveScanRecord(key, json);
     }
     std::vector<std::string> LoadScanRecords() override { return inner_.LoadScanRecords(); }
+    std::string ObtainDriveAccess() override { return inner_.ObtainDriveAccess(); }
     uint32_t GetLastError() override { return inner_.GetLastError(); }
     std::string SystemErrorText(uint32_t code) override { return inner_.SystemErrorText(code); }
 

@@ -206,6 +206,12 @@ public:
     // The text of every stored record; empty when there are none or none can be read.
     virtual std::vector<std::string> LoadScanRecords() { return {}; }
 
+    // --- access to the drives ----------------------------------------------
+    // Makes the drives reachable, asking for the right to read them where the
+    // backend needs it (once a run; later calls repeat the first answer). Empty
+    // when they can be reached, else why not, in words for the user.
+    virtual std::string ObtainDriveAccess() { return {}; }
+
     // --- shell --------------------------------------------------------------
     // The folder's path without a trailing separator; empty when unknown.
     virtual std::string SpecialFolderPath(int csidl) = 0;

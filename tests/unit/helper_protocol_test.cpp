@@ -57,6 +57,11 @@ std::vector<Request> EveryKind() {
     write.valueType = REG_DWORD;
     write.dword = 1;
     all.push_back(write);
+    Request record;
+    record.op = Op::SaveRecord;
+    record.text = "loop0-1234";
+    record.data.assign(MaxRecord, '{');
+    all.push_back(record);
     return all;
 }
 
@@ -99,7 +104,7 @@ TEST(HelperProtocol, MalformedRequestsAreRefusedWhole) {
         longer.push_back(0);
         EXPECT_FALSE(DecodeRequest(longer.data(), longer.size()));
     }
-    for (uint8_t op : {uint8_t{0}, uint8_t{7}, uint8_t{255}}) EXPECT_FALSE(DecodeRequest(&op, 1));
+    for (uint8_t op : {uint8_t{0}, uint8_t{8}, uint8_t{255}}) EXPECT_FALSE(DecodeRequest(&op, 1));
 
     // A length that claims more than the limit or the frame holds allocates nothing.
     Request open;
@@ -116,6 +121,11 @@ TEST(HelperProtocol, MalformedRequestsAreRefusedWhole) {
     ioctl.data.assign(MaxIoctlData + 1, 0);
     bytes = EncodeRequest(ioctl);
     EXPECT_FALSE(DecodeRequest(bytes.data(), bytes.size()));
+
+    Request record = EveryKind()[6];
+    record.data.push_back('}');
+    bytes = EncodeRequest(record);
+    EXPECT_FALSE(DecodeRequest(bytes.data(), bytes.size())) << "a record past its limit";
 
     Request name = EveryKind()[4];
     name.name.assign(MaxText + 1, 'a');

@@ -50,6 +50,23 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return cli::Fail(o, CommandName(o.command), cli::ExitUnreadable, std::string("no machine: ") + e.what());
     }
+    // Drives need the right to read them: asked for once, before anything is listed
+    // or read (an image file or a node given by path is opened with the user's rights).
+    const bool drives = o.command != cli::Command::Surface || o.driveNumber >= 0 || cli::FloppyLetter(o.target) != 0;
+    if (drives) {
+        if (const std::string refused = p->ObtainDriveAccess(); !refused.empty()) {
+            if (o.command != cli::Command::List || !o.json)
+                return cli::Fail(o, CommandName(o.command), cli::ExitUnreadable, refused);
+            // The list's document keeps its shape: the error beside an empty list.
+            std::cerr << "scandor-cli: " << cli::Printable(refused) << '\n';
+            cli::PrintJson({{"command", "list"},
+                            {"test", o.smartList ? "smart" : "surface"},
+                            {"drives", nlohmann::ordered_json::array()},
+                            {"exitCode", cli::ExitUnreadable},
+                            {"error", refused}});
+            return cli::ExitUnreadable;
+        }
+    }
     try {
         switch (o.command) {
             case cli::Command::List: return cli::ListCommand(*p, o);

@@ -1,13 +1,14 @@
 // scandor-helper: the one privileged piece. Started through pkexec by the window or
 // the command line, it talks over its standard input, a Unix socket whose other end
 // its parent holds. It opens drives read-only and passes the descriptors back, runs
-// the drive commands the program sends, and reads and writes the program's own
-// settings. Anything else is refused. It trusts no environment and no argument.
+// the drive commands the program sends, reads and writes the program's own
+// settings and stores scan records. Anything else is refused. It trusts no environment and no argument.
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "platform/helper/protocol.h"
 #include "platform/helper/server.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/scanrecords.h"
 
 namespace {
 
@@ -62,22 +64,14 @@ int main(int argc, char**) {
     // No core file of a root process holding a password, no inherited mask.
     ::prctl(PR_SET_DUMPABLE, 0);
     ::umask(077);
+    // Ctrl-C in the program's terminal reaches us too; the program decides when to stop.
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGQUIT, SIG_IGN);
     if (!IsUnixStreamSocket(Channel)) return Fail("standard input is not the program's socket");
     if (!PeerIsParent(Channel)) return Fail("the socket's peer is not the process that started the helper");
 
     platform::linuxbe::LinuxPlatform machine;
-    Server server(machine, DescriptorOf);
-    for (;;) {
-        auto frame = RecvFrame(Channel);
-        if (!frame) return 0;  // the program is gone, or sent a frame we cannot delimit
-        Reply reply;
-        int passFd = -1;
-        if (auto request = DecodeRequest(frame->data(), frame->size())) {
-            reply = server.Answer(*request, &passFd);
-        } else {
-            reply.lastError = EINVAL;
-            reply.message = "malformed request";
-        }
-        if (!SendFrame(Channel, EncodeReply(reply), passFd)) return 0;
-    }
+    Server server(machine, DescriptorOf, platform::linuxbe::DefaultScanRecordFolder);
+    Serve(Channel, server);  // until the program is gone, or sends a frame we cannot delimit
+    return 0;
 }

@@ -63,7 +63,7 @@ private:
     size_t at_ = 0;
 };
 
-bool KnownOp(uint8_t op) { return op >= 1 && op <= 6; }
+bool KnownOp(uint8_t op) { return op >= 1 && op <= 7; }
 
 }  // namespace
 
@@ -93,6 +93,10 @@ std::vector<uint8_t> EncodeRequest(const Request& r) {
         w.Text(r.name);
         w.U32(r.valueType);
         w.U32(r.dword);
+        w.Bytes(r.data.data(), r.data.size());
+        break;
+    case Op::SaveRecord:
+        w.Text(r.text);
         w.Bytes(r.data.data(), r.data.size());
         break;
     }
@@ -125,6 +129,9 @@ std::optional<Request> DecodeRequest(const uint8_t* data, size_t size) {
     case Op::RegWrite:
         ok = in.Text(r.text, MaxText) && in.Text(r.name, MaxText) && in.U32(r.valueType) &&
              in.U32(r.dword) && in.Bytes(r.data, MaxText);
+        break;
+    case Op::SaveRecord:
+        ok = in.Text(r.text, MaxText) && in.Bytes(r.data, MaxRecord);
         break;
     }
     if (!ok || !in.AtEnd()) return std::nullopt;

@@ -14,6 +14,8 @@ namespace platform::helper {
 constexpr uint32_t MaxFrame = 70 * 1024;
 constexpr uint32_t MaxIoctlData = 64 * 1024;
 constexpr uint32_t MaxText = 4096;
+// A scan record's JSON text.
+constexpr uint32_t MaxRecord = 64 * 1024;
 
 enum class Op : uint8_t {
     Open = 1,       // a drive path -> a handle in the helper and a read-only descriptor
@@ -22,6 +24,7 @@ enum class Op : uint8_t {
     KeyExists = 4,
     RegRead = 5,
     RegWrite = 6,
+    SaveRecord = 7, // a scan record: key in text, JSON in data
 };
 
 struct Request {
@@ -31,7 +34,7 @@ struct Request {
     uint32_t handle = 0;         // Ioctl, Close
     uint32_t code = 0;           // Ioctl: control code
     uint32_t outSize = 0;        // Ioctl: size of the caller's output buffer
-    std::vector<uint8_t> data;   // Ioctl: input bytes; RegWrite: value bytes (see below)
+    std::vector<uint8_t> data;   // Ioctl: input bytes; RegWrite: value bytes; SaveRecord: the JSON
     uint32_t valueType = 0;      // RegWrite
     uint32_t dword = 0;          // RegWrite of REG_DWORD
 };
@@ -44,7 +47,7 @@ struct Reply {
     std::vector<uint8_t> data;   // Ioctl output; RegRead: REG_SZ text or other raw bytes
     uint32_t valueType = 0;      // RegRead
     uint32_t dword = 0;          // RegRead of REG_DWORD
-    std::string message;         // why a request was refused (for the log)
+    std::string message;         // why a request was refused (for the log); Open: the node opened
 };
 
 std::vector<uint8_t> EncodeRequest(const Request& r);

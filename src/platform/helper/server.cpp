@@ -1,7 +1,9 @@
 #include "platform/helper/server.h"
 
 #include <cerrno>
+#include <cstring>
 
+#include "platform/linux/scanrecords.h"
 #include "platform/records.h"
 
 namespace platform::helper {
@@ -57,7 +59,8 @@ bool IsSettingsValue(const std::string& name) {
     return false;
 }
 
-Server::Server(Platform& machine, DescriptorOf descriptorOf) : machine_(machine), descriptorOf_(descriptorOf) {}
+Server::Server(Platform& machine, DescriptorOf descriptorOf, std::string recordDir)
+    : machine_(machine), descriptorOf_(descriptorOf), recordDir_(std::move(recordDir)) {}
 
 Server::~Server() {
     for (auto& [id, h] : handles_) machine_.CloseHandle(h);
@@ -77,6 +80,13 @@ Reply Server::Answer(const Request& q, int* passFd) {
         const uint32_t id = nextHandle_++;
         handles_[id] = h;
         if (passFd) *passFd = descriptorOf_(machine_, h);
+        // The node the descriptor reads, for the program's own identity checks and logs.
+        DRIVE_IDENTITY identity{};
+        uint32_t got = 0;
+        if (machine_.DeviceIoControl(h, IOCTL_STORAGE_GET_DRIVE_IDENTITY, nullptr, 0, &identity, sizeof identity,
+                                     &got) &&
+            got == sizeof identity)
+            r.message.assign(identity.DeviceNode, strnlen(identity.DeviceNode, sizeof identity.DeviceNode));
         r.ok = true;
         r.handle = id;
         return r;
@@ -136,11 +146,40 @@ Reply Server::Answer(const Request& q, int* passFd) {
         v.dword = q.dword;
         if (v.type == REG_SZ) v.text.assign(q.data.begin(), q.data.end());
         r.ok = k->WriteValue(q.name, v);
-        if (!r.ok) r.lastError = EIO;
+        if (!r.ok) {
+            r.lastError = EIO;
+            r.message = machine_.GetRegistry().LastFailure();
+        }
+        return r;
+    }
+    case Op::SaveRecord: {
+        if (recordDir_.empty()) return Refused(ENOTSUP, "scan records are not kept");
+        errno = 0;
+        const int error = linuxbe::StoreScanRecordFile(recordDir_, q.text, std::string(q.data.begin(), q.data.end()))
+                              ? 0
+                              : (errno ? errno : EIO);
+        if (error) return Refused(static_cast<uint32_t>(error), "the scan record cannot be stored");
+        r.ok = true;
         return r;
     }
     }
     return Refused(EINVAL, "unknown request");
+}
+
+void Serve(int socket, Server& server) {
+    for (;;) {
+        auto frame = RecvFrame(socket);
+        if (!frame) return;
+        Reply reply;
+        int passFd = -1;
+        if (auto request = DecodeRequest(frame->data(), frame->size())) {
+            reply = server.Answer(*request, &passFd);
+        } else {
+            reply.lastError = EINVAL;
+            reply.message = "malformed request";
+        }
+        if (!SendFrame(socket, EncodeReply(reply), passFd)) return;
+    }
 }
 
 }  // namespace platform::helper

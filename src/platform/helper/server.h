@@ -26,7 +26,8 @@ class Server {
 public:
     // descriptorOf gives the descriptor behind a handle of `machine` (-1 if none).
     using DescriptorOf = int (*)(Platform& machine, Handle h);
-    Server(Platform& machine, DescriptorOf descriptorOf);
+    // recordDir: the folder scan records are stored in (empty: none are stored).
+    Server(Platform& machine, DescriptorOf descriptorOf, std::string recordDir = {});
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -38,8 +39,13 @@ public:
 private:
     Platform& machine_;
     DescriptorOf descriptorOf_;
+    std::string recordDir_;
     std::map<uint32_t, platform::Handle> handles_;
     uint32_t nextHandle_ = 1;
 };
+
+// Answers the requests that arrive on socket until the peer hangs up or sends a
+// frame that cannot be delimited.
+void Serve(int socket, Server& server);
 
 }  // namespace platform::helper

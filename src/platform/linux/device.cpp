@@ -95,6 +95,29 @@ Handle LinuxPlatform::CreateFile(const std::string& path, uint32_t, uint32_t, ui
     }
     f.blockDevice = S_ISBLK(st.st_mode);
     if (int flags = ::fcntl(f.fd, F_GETFL); flags >= 0) ::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);
+    return Register(std::move(f));
+}
+
+Handle LinuxPlatform::AdoptDescriptor(int fd, const std::string& path, const std::string& node) {
+    OpenFile f;
+    f.fd = fd;
+    f.path = path;
+    f.node = node;
+    struct stat st{};
+    const int flags = ::fcntl(fd, F_GETFL);
+    // Only a read-only descriptor of a disk is taken on; anything else is closed.
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY || ::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
+        ::close(fd);
+        lastError_ = static_cast<uint32_t>(flags < 0 ? EBADF : (flags & O_ACCMODE) != O_RDONLY ? EACCES : ENOTBLK);
+        return InvalidHandle;
+    }
+    f.blockDevice = true;
+    f.direct = (flags & O_DIRECT) != 0;
+    if (flags & O_NONBLOCK) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return Register(std::move(f));
+}
+
+Handle LinuxPlatform::Register(OpenFile f) {
     if (!DeviceSize(f.fd, f.blockDevice, f.sizeAtOpen)) f.sizeAtOpen = 0;
     if (f.blockDevice) {
         int ssz = 0;

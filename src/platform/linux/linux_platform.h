@@ -77,9 +77,15 @@ public:
     int DescriptorOf(Handle h) const;
     // Where scan records are kept (tests use their own folder).
     void SetScanRecordFolder(std::string dir) { scanRecordFolder_ = std::move(dir); }
+    // A handle for a read-only descriptor of a disk opened elsewhere (passed by the
+    // helper), read like one this backend opened; path and node as CreateFile keeps
+    // them. Takes the descriptor, also on failure (then InvalidHandle).
+    Handle AdoptDescriptor(int fd, const std::string& path, const std::string& node);
 
 private:
     OpenFile* Find(Handle h);
+    // Measures an opened file and gives it a handle.
+    Handle Register(OpenFile f);
     // device.cpp: the disk queries (partition info, geometry, layout).
     bool DiskControl(OpenFile& f, uint32_t code, void* out, uint32_t outSize,
                      uint32_t* bytesReturned);

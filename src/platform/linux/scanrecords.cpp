@@ -76,7 +76,7 @@ int OpenFolder(const std::string& dir, bool create) {
 }  // namespace
 
 bool ValidScanRecordKey(const std::string& key) {
-    if (key.empty() || key.size() > 128) return false;
+    if (key.empty() || key.size() > 128 || key == "." || key == "..") return false;
     return std::all_of(key.begin(), key.end(), [](char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
                c == '_' || c == '-';
@@ -108,6 +108,7 @@ bool StoreFileAtomically(const std::string& dir, const std::string& name, const 
 
 bool StoreScanRecordFile(const std::string& dir, const std::string& key, const std::string& json) {
     if (!ValidScanRecordKey(key)) return Fail(EINVAL);
+    if (json.size() > MaxScanRecordBytes) return Fail(EFBIG);
     // The state folder's parent too, on a machine where nothing was saved yet.
     const size_t slash = dir.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {

@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, QString::fromLatin1(TMainForm::ApplicationTitle), QString::fromUtf8(e.what()));
         return 1;
     }
+    // One authentication a run, at start; a refusal is said where drives are listed.
+    machine->ObtainDriveAccess();
     TMainForm form(*machine);
     form.show();
     return app.exec();
