@@ -158,6 +158,9 @@ PY
   seen=$(grep -c '^scandor-cli ' "$work/fds.txt")
   while read -r comm flags; do
     [ $((8#$flags & 3)) = 0 ] || fail "$comm holds $loop with flags $flags (not read-only)"
+    # Other tests running beside this one may probe the device buffered; the
+    # scan's own descriptors must be unbuffered.
+    case "$comm" in scandor-cli|scandor-helper) ;; *) continue ;; esac
     [ $((8#$flags & 040000)) != 0 ] || fail "$comm holds $loop with flags $flags (buffered)"
   done <"$work/fds.txt"
   if [ "$code" = 3 ] && grep -q 'another disk\|leads to another' "$work/scan.err"; then continue; fi
