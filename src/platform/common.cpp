@@ -1,9 +1,13 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/sim/sim_platform.h"
+#ifdef _WIN32
+#include "platform/win32/win32_platform.h"
+#else
 #include "platform/invoker.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/sim/sim_platform.h"
+#endif
 
 namespace platform {
 
@@ -15,6 +19,11 @@ const WmiProperty* WmiObject::Find(const std::string& name) const {
 
 std::unique_ptr<Platform> CreatePlatformFromEnvironment() {
     const char* manifest = std::getenv("SCANDOR_MACHINE");
+#ifdef _WIN32
+    // No sudo on Windows: the program runs as the user who started it.
+    if (manifest && *manifest) return sim::SimPlatform::FromManifestFile(manifest);
+    return std::make_unique<win32::Win32Platform>();
+#else
     if (manifest && *manifest) {
         if (!ActingForAnotherUser()) return sim::SimPlatform::FromManifestFile(manifest);
         // sudo -E keeps the variable: a manifest the user wrote would name the
@@ -27,6 +36,7 @@ std::unique_ptr<Platform> CreatePlatformFromEnvironment() {
         return sim::SimPlatform::FromManifestFile(*trusted);
     }
     return std::make_unique<linuxbe::LinuxPlatform>();
+#endif
 }
 
 }  // namespace platform

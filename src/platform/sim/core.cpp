@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/drivepath.h"
+#include "platform/errors.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
@@ -41,6 +42,11 @@ SimPlatform::SimPlatform(const Json& manifest, std::string dir)
     const Json& m = *manifest_;
     if (!m.is_object()) throw std::runtime_error("machine manifest: the top level must be an object");
     RequireWholeNumbers(m);
+#ifdef _WIN32
+    // The hive file is kept with POSIX calls: a Windows build refuses the machine
+    // rather than forget its settings.
+    if (m.contains("registry")) throw std::runtime_error("machine manifest: a registry file needs the Linux build");
+#endif
     tick_ = m.contains("clock") ? m["clock"].value("start", 0u) : 0u;
     if (m.contains("drives")) {
         for (const Json& d : m.at("drives")) {
@@ -178,7 +184,7 @@ bool SimPlatform::GetVolumeInformation(const std::string& rootPath, std::string*
                                        std::string* fileSystemName) {
     const Json& m = *manifest_;
     if (!m.contains("volumes") || !m["volumes"].contains(rootPath)) {
-        lastError_ = ENOMEDIUM;
+        lastError_ = ErrorNoMedium;
         return false;
     }
     const Json& v = m["volumes"][rootPath];
@@ -231,7 +237,11 @@ std::string SimPlatform::SpecialFolderPath(int csidl) {
 
 bool SimPlatform::FileExists(const std::string& path) {
     struct stat st{};
+#ifdef _WIN32
+    return ::stat(path.c_str(), &st) == 0;
+#else
     return ::lstat(path.c_str(), &st) == 0;
+#endif
 }
 
 std::string SimPlatform::ExecutablePath() {
