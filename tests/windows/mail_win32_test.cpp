@@ -31,12 +31,19 @@ TEST(Win32Mail, TheReportArrivesWholeThroughWinsock) {
     if (::GetFileAttributesW(L"Z:\\usr\\bin\\python3") == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no /usr/bin/python3 beside Wine";
     const std::string base = "/tmp/scandor-wine-mail-" + std::to_string(::GetCurrentProcessId());
-    const std::string out = base + ".jsonl", portFile = base + ".port";
+    const std::string out = base + ".jsonl", portFile = base + ".port", runFile = base + ".run";
     ::DeleteFileW(Wide(OnZ(out)).c_str());
     ::DeleteFileW(Wide(OnZ(portFile)).c_str());
-    // The server ends itself after a minute, whatever becomes of the test.
-    const std::string command = "timeout 60 /usr/bin/python3 " + std::string(SCANDOR_MAIL_SCRIPTS) +
-                                "/aiosmtpd_server.py --out " + out + " > " + portFile + " 2>&1 < /dev/null";
+    wintest::Write(OnZ(runFile), "");
+    // The server runs while the run file is there (a minute at most), away from the
+    // test's output, which it would otherwise hold open.
+    struct Stop {
+        std::string file;
+        ~Stop() { ::DeleteFileW(Wide(file).c_str()); }
+    } stop{OnZ(runFile)};
+    const std::string command = "exec </dev/null >/dev/null 2>&1; timeout 60 /usr/bin/python3 " +
+                                std::string(SCANDOR_MAIL_SCRIPTS) + "/aiosmtpd_server.py --out " + out + " > " +
+                                portFile + " & while [ -e " + runFile + " ]; do sleep 0.1; done; kill $!";
     std::wstring line = L"/bin/sh -c \"" + Wide(command) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
