@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cwchar>
+
 #include "platform/win32/win32_platform.h"
 #include "support/tempdir.h"
 #include "windows/win32_support.h"
@@ -85,6 +87,34 @@ TEST_F(Win32Cli, SurfaceOfAnImagePrintsTheWholeReportAndExitsZero) {
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())), expected);
     EXPECT_EQ(lines[expected.size()], "Reads: I/O completion port, 32 reads in flight");
     EXPECT_EQ(lines[expected.size() + 1], "Blocks read in under 5 ms: 16") << r.out;
+}
+
+TEST_F(Win32Cli, SizesUseTheDecimalSeparatorOfTheUsersLocale) {
+    const std::string image = dir / "disk.img";
+    wintest::Write(image, wintest::Pattern(512 * 3));
+    // The user's own choice in the regional settings, as Windows keeps it.
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\International", 0, KEY_READ | KEY_WRITE, &key), ERROR_SUCCESS);
+    wchar_t old[16] = {};
+    DWORD size = sizeof old;
+    const bool had = ::RegQueryValueExW(key, L"sDecimal", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
+    const auto set = [key](const wchar_t* text) {
+        ::RegSetValueExW(key, L"sDecimal", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                         static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+    };
+    set(L",");
+    auto german = Cli(L"surface " + wintest::Quoted(Wide(image)));
+    auto json = Cli(L"surface --json " + wintest::Quoted(Wide(image)));
+    set(L".");
+    auto english = Cli(L"surface " + wintest::Quoted(Wide(image)));
+    if (had) set(old);
+    else ::RegDeleteValueW(key, L"sDecimal");
+    ::RegCloseKey(key);
+    ASSERT_EQ(german.code, 0u) << german.err;
+    EXPECT_NE(german.out.find("Drives Real Name: " + image + " 1,50 KBytes \r\n"), std::string::npos) << german.out;
+    EXPECT_NE(english.out.find("Drives Real Name: " + image + " 1.50 KBytes \r\n"), std::string::npos) << english.out;
+    // JSON documents read the same everywhere.
+    EXPECT_NE(json.out.find(" 1.50 KBytes "), std::string::npos) << json.out;
 }
 
 TEST_F(Win32Cli, WhatCannotBeReadExitsThreeWithTheSystemsText) {
