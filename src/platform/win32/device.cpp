@@ -227,6 +227,14 @@ bool Win32Platform::ReadAt(OpenFile& f, void* buffer, uint32_t size, int64_t off
     return true;
 }
 
+// A failed read of a disk that has since gone is that disk going; false always.
+bool Win32Platform::Gone(OpenFile& f) {
+    const uint32_t error = lastError_;
+    int64_t size = 0;
+    lastError_ = f.device && (!Size(f, size) || size == 0) ? ErrorDeviceGone : error;
+    return false;
+}
+
 // Reads until the request is filled or the device ends; an error anywhere fails
 // the whole read, as a raw-disk read is all or nothing except at the end.
 bool Win32Platform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* bytesRead) {
@@ -244,7 +252,7 @@ bool Win32Platform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* by
         uint32_t n = 0;
         uint32_t usable = 0;
         if (reinterpret_cast<uintptr_t>(out + got) % unit == 0 && off % unit == 0 && want % unit == 0) {
-            if (!ReadAt(*f, out + got, want, off, n)) return false;
+            if (!ReadAt(*f, out + got, want, off, n)) return Gone(*f);
             usable = n;
         } else {
             // Unbuffered reads need aligned memory, offset and length: read the
@@ -258,7 +266,7 @@ bool Win32Platform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* by
                                                                 (span + MemoryAlignment - 1) / MemoryAlignment * MemoryAlignment)));
                 if (!bounce) return Fail(ERROR_NOT_ENOUGH_MEMORY);
             }
-            if (!ReadAt(*f, bounce.get(), static_cast<uint32_t>(span), start, n)) return false;
+            if (!ReadAt(*f, bounce.get(), static_cast<uint32_t>(span), start, n)) return Gone(*f);
             usable = n > lead ? std::min(n - lead, want) : 0;
             if (usable) std::memcpy(out + got, bounce.get() + lead, usable);
             bounce.reset();

@@ -90,6 +90,7 @@ private:
     bool ScsiPassThrough(OpenFile& f, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                          uint32_t* bytesReturned);
     void Drain(OpenFile& f);
+    bool Gone(OpenFile& f);
 
     std::map<Handle, OpenFile> handles_;
     Handle nextHandle_ = 1;
