@@ -86,7 +86,11 @@ TEST_F(Win32Cli, SurfaceOfAnImagePrintsTheWholeReportAndExitsZero) {
     lines[1] = expected[1];  // the first run read the clock a moment earlier
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(expected.size())), expected);
     EXPECT_EQ(lines[expected.size()], "Reads: I/O completion port, 32 reads in flight");
-    EXPECT_EQ(lines[expected.size() + 1], "Blocks read in under 5 ms: 16") << r.out;
+    // Every block in one class of read time or another (which one depends on the machine's load).
+    EXPECT_EQ(lines[expected.size() + 1].rfind("Blocks read in under 5 ms: ", 0), 0u) << r.out;
+    int classified = 0;
+    for (const auto& [name, count] : doc["readTimes"].items()) classified += count.get<int>();
+    EXPECT_EQ(classified, 16);
 }
 
 TEST_F(Win32Cli, SizesUseTheDecimalSeparatorOfTheUsersLocale) {
