@@ -42,6 +42,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # the Debian package and the checks of its contents
   dpkg-dev file lintian appstream man-db
+  # the Windows build (scandor-cli.exe) and its tests under Wine
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest
   # SMTP servers of the e-mail tests (the tests run `npm ci` into the build tree)
   python3-aiosmtpd nodejs
 )

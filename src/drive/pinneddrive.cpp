@@ -1,4 +1,5 @@
 #include "drive/pinneddrive.h"
+#include "platform/errors.h"
 
 #include <cerrno>
 
@@ -18,4 +19,4 @@ platform::Handle PinnedDrivePlatform::CreateFile(const std::string& path, uint32
     return platform::InvalidHandle;
 }
 
-uint32_t PinnedDrivePlatform::GetLastError() { return refusedLast_ ? ESTALE : inner_.GetLastError(); }
+uint32_t PinnedDrivePlatform::GetLastError() { return refusedLast_ ? platform::ErrorWrongDisk : inner_.GetLastError(); }

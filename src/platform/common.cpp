@@ -1,12 +1,16 @@
-#include <unistd.h>
-
 #include <cstdlib>
 #include <stdexcept>
+
+#include "platform/sim/sim_platform.h"
+#ifdef _WIN32
+#include "platform/win32/win32_platform.h"
+#else
+#include <unistd.h>
 
 #include "platform/helper/client.h"
 #include "platform/invoker.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/sim/sim_platform.h"
+#endif
 
 namespace platform {
 
@@ -18,6 +22,11 @@ const WmiProperty* WmiObject::Find(const std::string& name) const {
 
 std::unique_ptr<Platform> CreatePlatformFromEnvironment() {
     const char* manifest = std::getenv("SCANDOR_MACHINE");
+#ifdef _WIN32
+    // No sudo on Windows: the program runs as the user who started it.
+    if (manifest && *manifest) return sim::SimPlatform::FromManifestFile(manifest);
+    return std::make_unique<win32::Win32Platform>();
+#else
     if (manifest && *manifest) {
         if (!ActingForAnotherUser()) return sim::SimPlatform::FromManifestFile(manifest);
         // sudo -E keeps the variable: a manifest the user wrote would name the
@@ -37,6 +46,7 @@ std::unique_ptr<Platform> CreatePlatformFromEnvironment() {
     return std::make_unique<helper::HelperPlatform>(std::move(local), [helperPath] {
         return helper::SpawnHelper({"/usr/bin/pkexec", helperPath});
     });
+#endif
 }
 
 }  // namespace platform

@@ -7,7 +7,9 @@ namespace platform {
 std::string FileKindText(mode_t mode) {
     if (S_ISDIR(mode)) return "a directory";
     if (S_ISFIFO(mode)) return "a FIFO";
+#ifdef S_ISSOCK
     if (S_ISSOCK(mode)) return "a socket";
+#endif
     if (S_ISCHR(mode)) return "a character device";
     if (S_ISBLK(mode)) return "a block device";
     if (S_ISREG(mode)) return "a regular file";

@@ -1,6 +1,10 @@
 #include "shell/translation.h"
 
+#ifdef _WIN32
+#include "platform/win32/windows_api.h"
+#else
 #include <iconv.h>
+#endif
 
 #include <algorithm>
 #include <stdexcept>
@@ -102,6 +106,20 @@ int CodePageOfCharSet(std::string_view name) {
 
 std::string DecodeCodePage(std::string_view bytes, int codePage) {
     if (codePage == 1252 || codePage == 0) return cp1252::ToUtf8(bytes);
+#ifdef _WIN32
+    // The system's own tables; the Mac and Johab pages have code page numbers there.
+    const int inSize = static_cast<int>(std::min<size_t>(bytes.size(), INT32_MAX / 4));
+    if (inSize == 0) return {};
+    const UINT cp = static_cast<UINT>(codePage);
+    const int wide = ::MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data(), inSize, nullptr, 0);
+    if (wide <= 0) return cp1252::ToUtf8(bytes);
+    std::wstring w(static_cast<size_t>(wide), L'\0');
+    ::MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes.data(), inSize, w.data(), wide);
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, out.data(), n, nullptr, nullptr);
+    return out;
+#else
     const std::string from = codePage == 10000 ? "MACINTOSH" : codePage == 1361 ? "JOHAB"
                                                               : "CP" + std::to_string(codePage);
     iconv_t cd = ::iconv_open("UTF-8", from.c_str());
@@ -115,6 +133,7 @@ std::string DecodeCodePage(std::string_view bytes, int codePage) {
     if (r == static_cast<size_t>(-1)) return cp1252::ToUtf8(bytes);
     out.resize(out.size() - ol);
     return out;
+#endif
 }
 
 TTranslator::~TTranslator() {

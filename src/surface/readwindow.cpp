@@ -1,4 +1,5 @@
 #include "surface/readwindow.h"
+#include "platform/errors.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +17,7 @@ TReadWindow::TReadWindow(Platform& platform, TSectorReader& reader, uint32_t dep
 
 TReadWindow::~TReadWindow() {
     Stop();
-    std::free(buffers_);
+    platform::AlignedFree(buffers_);
 }
 
 void TReadWindow::Start(int64_t endSector) {
@@ -25,7 +26,7 @@ void TReadWindow::Start(int64_t endSector) {
     prevFailed_ = false;
     lastCompletedUs_ = platform_.ReadClockUs();
     if (!reader_.IsOpen() || !platform_.BindIoCompletion(reader_.DriveHandle, depth_)) return;
-    buffers_ = static_cast<uint8_t*>(std::aligned_alloc(BufferAlignment, size_t{depth_} * reader_.ReadBufferSize));
+    buffers_ = static_cast<uint8_t*>(platform::AlignedAlloc(BufferAlignment, size_t{depth_} * reader_.ReadBufferSize));
     if (!buffers_) return;
     slots_.assign(depth_, Slot{});
     kind_ = platform_.IoCompletionKind(reader_.DriveHandle);

@@ -1,4 +1,5 @@
 #include "surface/sectorreader.h"
+#include "platform/errors.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -25,7 +26,7 @@ bool TSectorReader::Open(const std::string& devicePath, const DriveIdentity* exp
         return false;
     }
     const uint32_t size = static_cast<uint32_t>(BytesPerSector) * SectorsPerRead;
-    void* buffer = std::aligned_alloc(BufferAlignment, size);
+    void* buffer = platform::AlignedAlloc(BufferAlignment, size);
     if (!buffer) {
         platform_.CloseHandle(h);
         return false;
@@ -61,15 +62,17 @@ int32_t TSectorReader::ReadSectorBlock(int64_t sector) {
     return result;
 }
 
-// The backends report errno values: "no such device (or address)" is a disk that
-// went away, as a disk cut below the block reads.
-bool TSectorReader::VanishedError(uint32_t error) { return error == ENXIO || error == ENODEV; }
+// "No such device (or address)", or on Windows "not connected": a disk that went
+// away, as a disk cut below the block reads.
+bool TSectorReader::VanishedError(uint32_t error) {
+    return error == platform::ErrorDeviceGone || error == platform::ErrorNoSuchDevice;
+}
 
 bool TSectorReader::DriveVanished() const { return VanishedError(LastError); }
 
 void TSectorReader::Close() {
     if (ReadBuffer) {
-        std::free(ReadBuffer);
+        platform::AlignedFree(ReadBuffer);
         ReadBuffer = nullptr;
     }
     if (DriveHandle != InvalidHandle) {

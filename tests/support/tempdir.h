@@ -1,7 +1,11 @@
 // A fresh folder per test, removed afterwards.
 #pragma once
 
+#ifdef _WIN32
+#include <random>
+#else
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -13,8 +17,16 @@ namespace testsupport {
 struct TempDir {
     std::filesystem::path path;
     TempDir() {
+#ifdef _WIN32
+        std::random_device random;
+        for (;;) {
+            path = std::filesystem::temp_directory_path() / ("scandor-" + std::to_string(random()));
+            if (std::filesystem::create_directory(path)) break;
+        }
+#else
         std::string templ = (std::filesystem::temp_directory_path() / "scandor-XXXXXX").string();
         path = ::mkdtemp(templ.data());
+#endif
     }
     ~TempDir() {
         std::error_code ec;

@@ -1,4 +1,6 @@
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <cstdint>
@@ -13,8 +15,11 @@
 
 namespace cli {
 
+#ifndef _WIN32
 volatile std::sig_atomic_t AbortSignal = 0;
+#endif
 
+#ifndef _WIN32  // Windows: win32/console.cpp
 namespace {
 
 volatile std::sig_atomic_t Phase = static_cast<int>(SignalPhase::Exit);
@@ -48,6 +53,7 @@ void SetSignalPhase(SignalPhase phase) {
     AbortSignal = 0;
     Phase = static_cast<int>(phase);
 }
+#endif
 
 std::string Printable(const std::string& text, bool keepTabs) {
     static const char* const Hex = "0123456789abcdef";
@@ -136,6 +142,7 @@ std::string OpenErrorText(platform::Platform& p, const std::string& path) {
     return text;
 }
 
+#ifndef _WIN32  // Windows: win32/console.cpp
 std::string DecimalSeparator() {
     const char sep = std::use_facet<std::numpunct<char>>(UserLocale()).decimal_point();
     return std::string(1, sep);
@@ -145,5 +152,6 @@ std::string GroupSeparator() {
     const char sep = std::use_facet<std::numpunct<char>>(UserLocale()).thousands_sep();
     return std::string(1, sep);
 }
+#endif
 
 }  // namespace cli

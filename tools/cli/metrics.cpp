@@ -7,7 +7,13 @@
 
 #include "commands.h"
 #include "drives.h"
+#ifdef _WIN32
+#include <fstream>
+
+#include "platform/win32/windows_api.h"
+#else
 #include "platform/linux/scanrecords.h"
+#endif
 #include "platform/platform.h"
 #include "shell/exposition.h"
 #include "smart/smartcatalog.h"
@@ -18,6 +24,28 @@ namespace cli {
 namespace {
 
 using exposition::Labels;
+
+#ifdef _WIN32
+// A whole file or none: written beside the target, flushed, then moved over it.
+bool StoreTextfile(const std::string& dir, const std::string& name, const std::string& text) {
+    const std::string target = dir + "\\" + name, temp = target + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out.write(text.data(), static_cast<std::streamsize>(text.size())).flush()) {
+            errno = EIO;
+            return false;
+        }
+    }
+    if (::MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    ::DeleteFileA(temp.c_str());
+    errno = EACCES;
+    return false;
+}
+#else
+bool StoreTextfile(const std::string& dir, const std::string& name, const std::string& text) {
+    return platform::linuxbe::StoreFileAtomically(dir, name, text, 0644);
+}
+#endif
 using exposition::Number;
 
 void DeclareFamilies(exposition::Writer& w) {
@@ -203,7 +231,7 @@ int MetricsCommand(platform::Platform& p, const Options& o) {
         return found ? ExitHealthy : ExitUnreadable;
     }
     const std::string dir = std::filesystem::absolute(o.textfileDir).string();
-    if (!platform::linuxbe::StoreFileAtomically(dir, "scandor.prom", text, 0644)) {
+    if (!StoreTextfile(dir, "scandor.prom", text)) {
         const int e = errno;
         std::cerr << "scandor-cli: " << Printable(dir) << "/scandor.prom cannot be written: " << std::strerror(e)
                   << '\n';

@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "platform/drivepath.h"
+#include "platform/errors.h"
+#ifndef _WIN32
 #include "platform/linux/scanrecords.h"
+#endif
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
@@ -44,6 +47,11 @@ SimPlatform::SimPlatform(const Json& manifest, std::string dir)
     const Json& m = *manifest_;
     if (!m.is_object()) throw std::runtime_error("machine manifest: the top level must be an object");
     RequireWholeNumbers(m);
+#ifdef _WIN32
+    // The hive file is kept with POSIX calls: a Windows build refuses the machine
+    // rather than forget its settings.
+    if (m.contains("registry")) throw std::runtime_error("machine manifest: a registry file needs the Linux build");
+#endif
     tick_ = m.contains("clock") ? m["clock"].value("start", 0u) : 0u;
     if (m.contains("drives")) {
         for (const Json& d : m.at("drives")) {
@@ -60,7 +68,11 @@ SimPlatform::~SimPlatform() = default;
 
 std::unique_ptr<SimPlatform> SimPlatform::FromManifestFile(const std::string& path) {
     // Not blocking: a FIFO or a device under that name must not hang the program.
+#ifdef _WIN32
+    const int fd = ::open(path.c_str(), O_RDONLY | O_BINARY);
+#else
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+#endif
     if (fd < 0) throw std::runtime_error("cannot read machine manifest " + path);
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxManifestBytes) {
@@ -115,15 +127,27 @@ bool SimPlatform::SaveScanRecord(const std::string& key, const std::string& json
         lastError_ = 0;
         return false;
     }
+#ifdef _WIN32
+    // The record store uses POSIX calls; a Windows build keeps no records.
+    (void)key;
+    (void)json;
+    lastError_ = 0;
+    return false;
+#else
     if (linuxbe::StoreScanRecordFile(Resolve(m["stateFolder"].get<std::string>()), key, json)) return true;
     lastError_ = static_cast<uint32_t>(errno);
     return false;
+#endif
 }
 
 std::vector<std::string> SimPlatform::LoadScanRecords() {
     const Json& m = *manifest_;
     if (!m.contains("stateFolder") || !m["stateFolder"].is_string()) return {};
+#ifdef _WIN32
+    return {};
+#else
     return linuxbe::LoadScanRecordFiles(Resolve(m["stateFolder"].get<std::string>()));
+#endif
 }
 
 bool SimPlatform::RemoveDrive(const std::string& path) {
@@ -215,7 +239,7 @@ bool SimPlatform::GetVolumeInformation(const std::string& rootPath, std::string*
                                        std::string* fileSystemName) {
     const Json& m = *manifest_;
     if (!m.contains("volumes") || !m["volumes"].contains(rootPath)) {
-        lastError_ = ENOMEDIUM;
+        lastError_ = ErrorNoMedium;
         return false;
     }
     const Json& v = m["volumes"][rootPath];
@@ -268,7 +292,11 @@ std::string SimPlatform::SpecialFolderPath(int csidl) {
 
 bool SimPlatform::FileExists(const std::string& path) {
     struct stat st{};
+#ifdef _WIN32
+    return ::stat(path.c_str(), &st) == 0;
+#else
     return ::lstat(path.c_str(), &st) == 0;
+#endif
 }
 
 std::string SimPlatform::ExecutablePath() {

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <climits>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "platform/errors.h"
 #include "platform/sim/sim_platform.h"
 
 namespace platform::sim {
@@ -105,7 +107,7 @@ bool SimPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* byte
     if (!drive.gone && ++drive.reads > d.value("vanishAfterReads", INT64_MAX)) Remove(f->drive);
     if (drive.gone) {
         // What the Linux backend reports for a disk that went during the run.
-        lastError_ = ENXIO;
+        lastError_ = ErrorDeviceGone;
         return false;
     }
 
@@ -126,6 +128,16 @@ bool SimPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* byte
     const size_t count = static_cast<size_t>(end - pos);
     auto* out = static_cast<uint8_t*>(buffer);
     if (!image.empty()) {
+#ifdef _WIN32
+        std::FILE* file = std::fopen(image.c_str(), "rb");
+        if (!file) {
+            lastError_ = static_cast<uint32_t>(errno);
+            return false;
+        }
+        size_t got = 0;
+        if (::_fseeki64(file, pos, SEEK_SET) == 0) got = std::fread(out, 1, count, file);
+        std::fclose(file);
+#else
         int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             lastError_ = static_cast<uint32_t>(errno);
@@ -138,6 +150,7 @@ bool SimPlatform::ReadFile(Handle h, void* buffer, uint32_t size, uint32_t* byte
             got += static_cast<size_t>(n);
         }
         ::close(fd);
+#endif
         // An image shorter than the size given reads as zeros beyond its end.
         std::memset(out + got, 0, count - got);
     } else {
@@ -167,7 +180,7 @@ bool SimPlatform::DiskControl(SimOpenFile& f, uint32_t code, void* out, uint32_t
         lastError_ = 0;
         return true;
     };
-    if (drive.gone) return fail(ENXIO);
+    if (drive.gone) return fail(ErrorDeviceGone);
     if (code == IOCTL_STORAGE_GET_DRIVE_IDENTITY) {
         DRIVE_IDENTITY id{};
         id.DeviceNumber = d.value("deviceNumber", uint64_t{0x10000} + drive.diskSeq);
