@@ -61,6 +61,8 @@ bool TReadWindow::TakeCompletion() {
     Slot& s = slots_[static_cast<size_t>(c.key % depth_)];
     if (s.queued && !s.done && s.block == static_cast<int64_t>(c.key)) {
         s.completion = c;
+        s.sinceUs = std::max(s.submittedUs, lastCompletedUs_);
+        lastCompletedUs_ = std::max(lastCompletedUs_, c.completedUs);
         s.done = true;
         --inFlight_;
     }
@@ -72,8 +74,7 @@ BlockRead TReadWindow::ReadAlone(int64_t sector) {
     const uint64_t t0 = platform_.ReadClockUs();
     r.status = reader_.ReadSectorBlock(sector);
     if (r.status != 0) r.error = platform_.GetLastError();
-    lastCompletedUs_ = platform_.ReadClockUs();
-    r.micros = static_cast<uint32_t>(std::min<uint64_t>(lastCompletedUs_ - t0, UINT32_MAX));
+    r.micros = static_cast<uint32_t>(std::min<uint64_t>(platform_.ReadClockUs() - t0, UINT32_MAX));
     return r;
 }
 
@@ -99,12 +100,13 @@ bool TReadWindow::NextFailsWith(int64_t block, uint64_t atUs) {
     return n.done && n.queued && n.completion.error != 0 && Together(n.completion.completedUs, atUs);
 }
 
-// The read time of a block: from the later of its submission and the previous
-// block's completion, to its own completion. Reads ahead wait in the device's
-// queue behind the block before them; counting from submission would charge each
-// of them the wait for a slow neighbour, counting from the previous completion
-// charges only what the device spent on this block. A block that finished before
-// the one before it gets 0: its time was hidden behind its neighbour's.
+// The read time of a block: from the later of its submission and the completion
+// the device delivered just before it (of whichever block), to its own completion.
+// Reads ahead wait in the device's queue; counting from submission would charge
+// each of them the wait for a slow neighbour, counting from the completion before
+// charges only what the device spent on this block. Taking the completion before
+// in the order the device finished, not in block order, keeps a device that
+// serves out of order from charging a slow block's time to one it served later.
 BlockRead TReadWindow::Next(int64_t sector) {
     const int64_t block = sector / SectorsPerRead;
     if (!overlapped_ || block != nextHanded_ || sector % SectorsPerRead != 0 || block >= endBlock_)
@@ -117,9 +119,8 @@ BlockRead TReadWindow::Next(int64_t sector) {
     const Slot got = s;
     s = Slot{};
     if (!got.done) return ReadAlone(sector);  // lost by the backend: read it plainly
-    const uint64_t from = std::max(lastCompletedUs_, got.submittedUs);
-    const uint64_t waited = got.completion.completedUs > from ? got.completion.completedUs - from : 0;
-    lastCompletedUs_ = std::max(lastCompletedUs_, got.completion.completedUs);
+    const uint64_t waited =
+        got.completion.completedUs > got.sinceUs ? got.completion.completedUs - got.sinceUs : 0;
     const bool prevFailed = prevFailed_;
     const uint64_t prevFailedUs = prevFailedUs_;
     prevFailed_ = got.queued && got.completion.error != 0;

@@ -47,6 +47,7 @@ private:
         bool done = false;
         bool queued = false;  // false: the read could not be queued at all
         uint64_t submittedUs = 0;
+        uint64_t sinceUs = 0;  // when the device began on it, as far as can be told
         platform::ReadCompletion completion;
     };
     void Issue(int64_t block);
@@ -70,7 +71,7 @@ private:
     int64_t nextIssue_ = 0;
     int64_t nextHanded_ = 0;
     uint32_t inFlight_ = 0;
-    uint64_t lastCompletedUs_ = 0;
+    uint64_t lastCompletedUs_ = 0;  // the latest completion seen, of any block
     bool prevFailed_ = false;  // the block handed last failed in flight
     uint64_t prevFailedUs_ = 0;
 };

@@ -3,6 +3,7 @@
 // estimator, abort, the path without overlapped reads).
 #include <gtest/gtest.h>
 
+#include <map>
 #include <numeric>
 #include <set>
 
@@ -204,6 +205,56 @@ TEST(ReadWindow, AMergedRequestThatFailedBlamesOnlyTheBlocksThatFailAlone) {
         EXPECT_EQ(res.readTimes.Blocks(), 200);
         EXPECT_EQ(m->Reads().size() - before, 206u) << "each block of the failed request read once more";
     }
+}
+
+// A device that serves out of order: block 5 (slow) first, then 3 and 4, which
+// had waited behind it. The slow time is block 5's, not the first in order's.
+class OutOfOrder : public platform::ForwardingPlatform {
+public:
+    using ForwardingPlatform::ForwardingPlatform;
+    bool GetQueuedCompletionStatus(platform::Handle h, platform::ReadCompletion& c) override {
+        if (!out_.empty()) {
+            c = out_.front();
+            out_.erase(out_.begin());
+            return true;
+        }
+        for (;;) {
+            if (!ForwardingPlatform::GetQueuedCompletionStatus(h, c)) return false;
+            if (c.key == 2) base_ = c.completedUs;
+            if (c.key == 3 || c.key == 4) {
+                held_.push_back(c);
+                continue;
+            }
+            if (c.key == 5) {
+                c.completedUs = base_ + 300000;
+                for (platform::ReadCompletion later : held_) {
+                    later.completedUs = base_ + 300000 + 100 * (later.key - 2);
+                    out_.push_back(later);
+                }
+            }
+            return true;
+        }
+    }
+
+private:
+    uint64_t base_ = 0;
+    std::vector<platform::ReadCompletion> held_, out_;
+};
+
+TEST(ReadWindow, ADeviceServingOutOfOrderChargesTheSlowBlockNotTheOneBeforeIt) {
+    auto m = testsupport::Machine(Drive(40 * Block));
+    OutOfOrder reordered(*m);
+    SurfaceRunCallbacks cb;
+    std::map<int64_t, uint32_t> micros;
+    cb.blockTimed = [&](int64_t s, ReadClass, uint32_t us) { micros[s] = us; };
+    TSurfaceRun run(reordered, std::move(cb));
+    run.QueueDepth = 32;
+    SurfaceRunResult res = run.Run("\\\\.\\PhysicalDrive0", "DISK", 40 * 128);
+    ASSERT_EQ(res.readTimes.Slow().size(), 1u);
+    EXPECT_EQ(res.readTimes.Slow()[0].sector, 5 * 128);
+    EXPECT_GE(micros[5 * 128], 299000u);
+    EXPECT_LT(micros[3 * 128], 1000u);
+    EXPECT_LT(micros[4 * 128], 1000u);
 }
 
 // The abort still stops after the current block with the same stop sector;
