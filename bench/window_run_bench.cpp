@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     record->DisplayName = "bench ";
     record->DevicePath = argv[1];
     record->PartitionInfo = probe.PartitionInfo;
+    record->Identity = probe.Identity;  // as the list fill records it
     auto* list = form.findChild<QListWidget*>("DrivesListView");
     auto* item = new QListWidgetItem("bench", list);
     AttachRecord(item, record);
