@@ -154,13 +154,13 @@ TEST(Win32Shortcut, AStartupShortcutReadsBackThroughIShellLink) {
     EXPECT_NE(startup.back(), '\\');
     testsupport::TempDir dir;
     const std::string link = dir / "Scandor Autostart.lnk";
-    platform::ShortcutSpec spec;
-    spec.target = "C:\\Program Files\\Scandor\\scandor.exe";
-    spec.arguments = "-scan 2 -log \"C:\\logs\\sc\xC3\xA4n.log\"";
-    spec.workingDirectory = "C:\\Program Files\\Scandor";
-    spec.iconPath = "C:\\Program Files\\Scandor\\scandor.exe";
-    spec.iconIndex = 1;
-    ASSERT_TRUE(p.SaveShortcut(link, spec)) << p.SystemErrorText(p.GetLastError());
+    platform::ShortcutSpec shortcut;
+    shortcut.target = "C:\\Program Files\\Scandor\\scandor.exe";
+    shortcut.arguments = "-scan 2 -log \"C:\\logs\\sc\xC3\xA4n.log\"";
+    shortcut.workingDirectory = "C:\\Program Files\\Scandor";
+    shortcut.iconPath = "C:\\Program Files\\Scandor\\scandor.exe";
+    shortcut.iconIndex = 1;
+    ASSERT_TRUE(p.SaveShortcut(link, shortcut)) << p.SystemErrorText(p.GetLastError());
     EXPECT_TRUE(p.FileExists(link));
 
     Com com;
@@ -172,20 +172,20 @@ TEST(Win32Shortcut, AStartupShortcutReadsBackThroughIShellLink) {
     ASSERT_TRUE(SUCCEEDED(file->Load(Wide(link).c_str(), STGM_READ)));
     wchar_t text[MAX_PATH * 2] = {};
     ASSERT_TRUE(SUCCEEDED(shell->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH)));
-    EXPECT_EQ(std::wstring(text), Wide(spec.target));
+    EXPECT_EQ(std::wstring(text), Wide(shortcut.target));
     ASSERT_TRUE(SUCCEEDED(shell->GetArguments(text, MAX_PATH * 2)));
-    EXPECT_EQ(std::wstring(text), Wide(spec.arguments));
+    EXPECT_EQ(std::wstring(text), Wide(shortcut.arguments));
     ASSERT_TRUE(SUCCEEDED(shell->GetWorkingDirectory(text, MAX_PATH)));
-    EXPECT_EQ(std::wstring(text), Wide(spec.workingDirectory));
+    EXPECT_EQ(std::wstring(text), Wide(shortcut.workingDirectory));
     int icon = -1;
     ASSERT_TRUE(SUCCEEDED(shell->GetIconLocation(text, MAX_PATH, &icon)));
-    EXPECT_EQ(std::wstring(text), Wide(spec.iconPath));
+    EXPECT_EQ(std::wstring(text), Wide(shortcut.iconPath));
     EXPECT_EQ(icon, 1);
     file->Release();
     shell->Release();
 
     // Into a folder that is not there, nothing is saved and the failure is said.
-    EXPECT_FALSE(p.SaveShortcut(dir / "missing\\x.lnk", spec));
+    EXPECT_FALSE(p.SaveShortcut(dir / "missing\\x.lnk", shortcut));
     EXPECT_NE(p.GetLastError(), 0u);
 }
 
