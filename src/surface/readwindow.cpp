@@ -78,15 +78,6 @@ BlockRead TReadWindow::ReadAlone(int64_t sector) {
     return r;
 }
 
-BlockRead TReadWindow::ReadSole(int64_t sector) {
-    BlockRead r;
-    const uint64_t t0 = platform_.ReadClockUs();
-    r.status = reader_.ReadSectorBlock(sector);
-    if (r.status != 0) r.error = platform_.GetLastError();
-    r.micros = static_cast<uint32_t>(std::min<uint64_t>(platform_.ReadClockUs() - t0, UINT32_MAX));
-    return r;
-}
-
 bool TReadWindow::Together(uint64_t aUs, uint64_t bUs) {
     return (aUs > bUs ? aUs - bUs : bUs - aUs) < TogetherUs;
 }
@@ -134,7 +125,7 @@ BlockRead TReadWindow::Next(int64_t sector) {
         // A disk that has gone is not asked again.
         if (!TSectorReader::VanishedError(got.completion.error) &&
             ((prevFailed && Together(prevFailedUs, at)) || NextFailsWith(block, at)))
-            return ReadSole(sector);
+            return ReadAlone(sector);
         BlockRead r;
         r.status = 1;
         r.error = got.completion.error;

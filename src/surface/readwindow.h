@@ -53,8 +53,6 @@ private:
     void Issue(int64_t block);
     bool TakeCompletion();
     BlockRead ReadAlone(int64_t sector);
-    // A read of the block by itself that leaves the window's clock alone.
-    BlockRead ReadSole(int64_t sector);
     // Completions this close came from one request as far as anyone can tell.
     static constexpr uint64_t TogetherUs = 500;
     static bool Together(uint64_t aUs, uint64_t bUs);
