@@ -28,9 +28,12 @@ public:
         std::lock_guard lock(mutex_);
         ++inFlight_;
     }
-    void Done(const ReadCompletion& c) {
+    // Stamped under the lock, so the queue's order is the order of the stamps:
+    // threads that finish together may reach here in either order.
+    void Done(ReadCompletion c) {
         {
             std::lock_guard lock(mutex_);
+            c.completedUs = MonotonicUs();
             done_.push_back(c);
         }
         ready_.notify_one();
